@@ -1,0 +1,346 @@
+#include "common/text_format.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kNullText[] = "(null)";
+
+void emitNarrow(const FormatSink &sink, const char *bytes, size_t length)
+{
+    if (length > 0)
+        sink.narrow(sink.context, bytes, length);
+}
+
+void emitWide(const FormatSink &sink, const WCHAR16 *chars, size_t length)
+{
+    if (length > 0)
+        sink.wide(sink.context, chars, length);
+}
+
+void emitPadding(const FormatSink &sink, int count)
+{
+    static const char blanks[] = "                                ";
+    while (count > 0) {
+        int piece = count < 32 ? count : 32;
+        emitNarrow(sink, blanks, static_cast<size_t>(piece));
+        count -= piece;
+    }
+}
+
+size_t boundedWideLength(const WCHAR16 *text, int precision)
+{
+    size_t length = 0;
+    while ((precision < 0 || length < static_cast<size_t>(precision)) && text[length] != 0)
+        length++;
+    return length;
+}
+
+size_t boundedNarrowLength(const char *text, int precision)
+{
+    size_t length = 0;
+    while ((precision < 0 || length < static_cast<size_t>(precision)) && text[length] != 0)
+        length++;
+    return length;
+}
+
+enum LengthModifier { kNone, kShort, kLong, kLongLong, kSize, kInt64 };
+
+// One conversion specification after the '%'.
+struct Spec {
+    char flags[8];
+    int width;       // -1: none
+    int precision;   // -1: none
+    LengthModifier length;
+    bool wideText;   // %ws / %ls / %S in an 8-bit format, %s in a wide one
+    bool narrowText; // %hs in a wide format
+};
+
+// Emits a number through snprintf, which all C libraries agree on for these
+// conversions once the argument has a fixed width.
+void emitNumber(const FormatSink &sink, const Spec &spec, char conversion, va_list *arguments)
+{
+    char pattern[32];
+    size_t at = 0;
+    pattern[at++] = '%';
+    for (const char *f = spec.flags; *f != 0; f++)
+        pattern[at++] = *f;
+    if (spec.width >= 0)
+        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, "%d", spec.width));
+    if (spec.precision >= 0)
+        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, ".%d", spec.precision));
+    pattern[at] = 0;
+
+    char digits[96];
+    bool isSigned = conversion == 'd' || conversion == 'i';
+    char suffix[2] = {conversion == 'i' ? 'd' : conversion, 0};
+    char full[48];
+    if (spec.length == kInt64 || spec.length == kLongLong) {
+        const char *modifier = isSigned            ? PRId64
+                               : conversion == 'x' ? PRIx64
+                               : conversion == 'X' ? PRIX64
+                               : conversion == 'o' ? PRIo64
+                                                   : PRIu64;
+        snprintf(full, sizeof full, "%s%s", pattern, modifier);
+        if (isSigned)
+            snprintf(digits, sizeof digits, full, va_arg(*arguments, int64_t));
+        else
+            snprintf(digits, sizeof digits, full, va_arg(*arguments, uint64_t));
+    } else if (spec.length == kSize) {
+        snprintf(full, sizeof full, "%sz%s", pattern, suffix);
+        snprintf(digits, sizeof digits, full, va_arg(*arguments, size_t));
+    } else {
+        // int, short and 32-bit long (the Windows long) all arrive as int.
+        snprintf(full, sizeof full, "%s%s", pattern, suffix);
+        int value = spec.length == kLong ? static_cast<int>(va_arg(*arguments, long))
+                                         : va_arg(*arguments, int);
+        if (spec.length == kShort)
+            value = isSigned ? static_cast<short>(value) : static_cast<unsigned short>(value);
+        if (isSigned)
+            snprintf(digits, sizeof digits, full, value);
+        else
+            snprintf(digits, sizeof digits, full, static_cast<unsigned>(value));
+    }
+    emitNarrow(sink, digits, strlen(digits));
+}
+
+bool hasFlag(const Spec &spec, char flag)
+{
+    return strchr(spec.flags, flag) != nullptr;
+}
+
+void emitText(const FormatSink &sink, const Spec &spec, bool wide, va_list *arguments)
+{
+    size_t length;
+    const void *text = va_arg(*arguments, const void *);
+    if (text == nullptr) {
+        wide = false;
+        text = kNullText;
+    }
+    if (wide)
+        length = boundedWideLength(static_cast<const WCHAR16 *>(text), spec.precision);
+    else
+        length = boundedNarrowLength(static_cast<const char *>(text), spec.precision);
+    int pad = spec.width > static_cast<int>(length) ? spec.width - static_cast<int>(length) : 0;
+    if (!hasFlag(spec, '-'))
+        emitPadding(sink, pad);
+    if (wide)
+        emitWide(sink, static_cast<const WCHAR16 *>(text), length);
+    else
+        emitNarrow(sink, static_cast<const char *>(text), length);
+    if (hasFlag(spec, '-'))
+        emitPadding(sink, pad);
+}
+
+// Reads one conversion at format[0] (just after the '%') and emits it.
+// Returns the characters consumed, or 0 when the conversion is unknown.
+template <typename CharT>
+size_t expandConversion(const FormatSink &sink, const CharT *format, bool wideFormat,
+                        va_list *arguments)
+{
+    Spec spec = {};
+    spec.width = -1;
+    spec.precision = -1;
+    size_t at = 0;
+    size_t flagCount = 0;
+    while (format[at] == '-' || format[at] == '0' || format[at] == '+' ||
+           format[at] == ' ' || format[at] == '#') {
+        if (flagCount < sizeof spec.flags - 1)
+            spec.flags[flagCount++] = static_cast<char>(format[at]);
+        at++;
+    }
+    if (format[at] == '*') {
+        spec.width = va_arg(*arguments, int);
+        if (spec.width < 0) {
+            spec.width = -spec.width;
+            if (flagCount < sizeof spec.flags - 1)
+                spec.flags[flagCount++] = '-';
+        }
+        at++;
+    } else {
+        while (format[at] >= '0' && format[at] <= '9') {
+            spec.width = (spec.width < 0 ? 0 : spec.width) * 10 + (format[at] - '0');
+            if (spec.width > 4096)
+                return 0;
+            at++;
+        }
+    }
+    if (format[at] == '.') {
+        at++;
+        spec.precision = 0;
+        if (format[at] == '*') {
+            spec.precision = va_arg(*arguments, int);
+            at++;
+        } else {
+            while (format[at] >= '0' && format[at] <= '9') {
+                spec.precision = spec.precision * 10 + (format[at] - '0');
+                if (spec.precision > 4096)
+                    return 0;
+                at++;
+            }
+        }
+    }
+    if (format[at] == 'h') {
+        at++;
+        spec.length = kShort;
+        if (format[at] == 's') {
+            spec.narrowText = true;
+        }
+    } else if (format[at] == 'l') {
+        at++;
+        spec.length = kLong;
+        if (format[at] == 'l') {
+            at++;
+            spec.length = kLongLong;
+        }
+    } else if (format[at] == 'w') {
+        at++;
+        if (format[at] != 's')
+            return 0;
+        spec.wideText = true;
+    } else if (format[at] == 'z') {
+        at++;
+        spec.length = kSize;
+    } else if (format[at] == 'I' && format[at + 1] == '6' && format[at + 2] == '4') {
+        at += 3;
+        spec.length = kInt64;
+    }
+
+    CharT conversion = format[at];
+    switch (conversion) {
+    case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
+        emitNumber(sink, spec, static_cast<char>(conversion), arguments);
+        break;
+    case 'c': {
+        int value = va_arg(*arguments, int);
+        int pad = spec.width > 1 ? spec.width - 1 : 0;
+        if (!hasFlag(spec, '-'))
+            emitPadding(sink, pad);
+        if (wideFormat && spec.length != kShort) {
+            WCHAR16 ch = static_cast<WCHAR16>(value);
+            emitWide(sink, &ch, 1);
+        } else {
+            char ch = static_cast<char>(value);
+            emitNarrow(sink, &ch, 1);
+        }
+        if (hasFlag(spec, '-'))
+            emitPadding(sink, pad);
+        break;
+    }
+    case 's': {
+        bool wide;
+        if (wideFormat)
+            wide = !spec.narrowText;
+        else
+            wide = spec.wideText || spec.length == kLong;
+        emitText(sink, spec, wide, arguments);
+        break;
+    }
+    case 'S':
+        emitText(sink, spec, !wideFormat, arguments);
+        break;
+    case 'p': {
+        char digits[32];
+        snprintf(digits, sizeof digits, "%p", va_arg(*arguments, void *));
+        emitNarrow(sink, digits, strlen(digits));
+        break;
+    }
+    case '%':
+        if (at != 0)
+            return 0;
+        emitNarrow(sink, "%", 1);
+        break;
+    default:
+        return 0;
+    }
+    return at + 1;
+}
+
+template <typename CharT>
+bool expandAny(const FormatSink &sink, const CharT *format, bool wideFormat, va_list arguments)
+{
+    va_list copy;
+    va_copy(copy, arguments);
+    bool ok = true;
+    size_t at = 0;
+    while (format[at] != 0) {
+        size_t start = at;
+        while (format[at] != 0 && format[at] != '%')
+            at++;
+        if (at > start) {
+            if (wideFormat)
+                emitWide(sink, reinterpret_cast<const WCHAR16 *>(format + start), at - start);
+            else
+                emitNarrow(sink, reinterpret_cast<const char *>(format + start), at - start);
+        }
+        if (format[at] == 0)
+            break;
+        size_t used = expandConversion(sink, format + at + 1, wideFormat, &copy);
+        if (used == 0) {
+            ok = false;
+            break;
+        }
+        at += 1 + used;
+    }
+    va_end(copy);
+    return ok;
+}
+
+}  // namespace
+
+bool expandFormat(const FormatSink &sink, const char *format, va_list arguments)
+{
+    return expandAny(sink, format, false, arguments);
+}
+
+bool expandWideFormat(const FormatSink &sink, const WCHAR16 *format, va_list arguments)
+{
+    return expandAny(sink, format, true, arguments);
+}
+
+size_t wideToUtf8(const WCHAR16 *text, size_t length, char *out, size_t room)
+{
+    size_t needed = 0;
+    size_t written = 0;
+    for (size_t i = 0; i < length; i++) {
+        uint32_t code = text[i];
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length &&
+            text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+            i++;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        unsigned char bytes[4];
+        size_t count;
+        if (code < 0x80) {
+            bytes[0] = static_cast<unsigned char>(code);
+            count = 1;
+        } else if (code < 0x800) {
+            bytes[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+            bytes[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 2;
+        } else if (code < 0x10000) {
+            bytes[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 3;
+        } else {
+            bytes[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 4;
+        }
+        needed += count;
+        if (room > 0 && written + count < room) {
+            memcpy(out + written, bytes, count);
+            written += count;
+        }
+    }
+    if (room > 0)
+        out[written] = 0;
+    return needed;
+}
