@@ -1,0 +1,895 @@
+// Reading a scenario text into scripted answers (format: README.md).
+#include "service_standin/scenario.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+const char *const kOperationNames[OP_COUNT] = {
+    "GetIScsiVersionInformation",   "GetIScsiInitiatorNodeNameW",
+    "ReportIScsiInitiatorListW",    "AddIScsiSendTargetPortalW",
+    "RemoveIScsiSendTargetPortalW", "ReportIScsiTargetsW",
+    "GetIScsiTargetInformationW",   "LoginIScsiTargetW",
+    "RemoveIScsiPersistentTargetW",
+};
+
+// One token of a line: a bare word or the inside of a quoted text.
+struct Token {
+    const char *text;
+    size_t length;
+    bool quoted;
+};
+
+#define MAX_TOKENS 256
+
+struct Parser {
+    Scenario *scenario;
+    int line;
+    char *error;
+    size_t room;
+    bool failed;
+    ScriptedAnswer *answer;   // the answer that continuation lines add to
+    bool itemsStarted;        // options may come only before the first item
+    // An open "group N": portals still to come, its size and padding wanted.
+    ULONG groupPortals;
+    ULONG groupRemaining;
+    bool groupPad;
+};
+
+void fail(Parser *parser, const char *format, ...)
+{
+    if (parser->failed)
+        return;
+    parser->failed = true;
+    if (parser->error == nullptr || parser->room == 0)
+        return;
+    int used = snprintf(parser->error, parser->room, "line %d: ", parser->line);
+    if (used < 0 || static_cast<size_t>(used) >= parser->room)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(parser->error + used, parser->room - static_cast<size_t>(used), format, arguments);
+    va_end(arguments);
+}
+
+bool tokenIs(const Token &token, const char *word)
+{
+    return !token.quoted && strlen(word) == token.length &&
+           memcmp(token.text, word, token.length) == 0;
+}
+
+bool isBlank(char ch)
+{
+    return ch == ' ' || ch == '\t' || ch == '\r';
+}
+
+// Splits one line (without its line end) into tokens.  "#" outside a quoted
+// text starts a comment.  A bare token may hold a quoted part with blanks
+// (key="a b").  Returns the count, or -1 after a failure.
+int tokenize(Parser *parser, const char *line, size_t length, Token *tokens)
+{
+    int count = 0;
+    size_t at = 0;
+    while (at < length) {
+        char ch = line[at];
+        if (isBlank(ch)) {
+            at++;
+            continue;
+        }
+        if (ch == '#')
+            break;
+        if (count == MAX_TOKENS) {
+            fail(parser, "more than %d tokens on one line", MAX_TOKENS);
+            return -1;
+        }
+        Token &token = tokens[count++];
+        size_t end = at;
+        bool quoted = ch == '"';
+        while (end < length && !isBlank(line[end]) && line[end] != '#') {
+            if (line[end] == '"') {
+                size_t close = end + 1;
+                while (close < length && line[close] != '"')
+                    close++;
+                if (close == length) {
+                    fail(parser, "quoted text without its closing quote");
+                    return -1;
+                }
+                end = close;
+                if (quoted && end + 1 < length && !isBlank(line[end + 1]) && line[end + 1] != '#') {
+                    fail(parser, "a blank must follow a quoted text");
+                    return -1;
+                }
+            }
+            end++;
+        }
+        if (quoted)
+            token = {line + at + 1, end - at - 2, true};
+        else
+            token = {line + at, end - at, false};
+        at = end;
+    }
+    return count;
+}
+
+// Reads a number: decimal, or hexadecimal after 0x; a leading minus gives the
+// two's complement.  Fails unless the whole text is the number.
+bool readNumber(Parser *parser, const char *text, size_t length, unsigned long long limit,
+                unsigned long long *value)
+{
+    bool negative = length > 0 && text[0] == '-';
+    size_t at = negative ? 1 : 0;
+    unsigned base = 10;
+    if (length >= at + 2 && text[at] == '0' && (text[at + 1] == 'x' || text[at + 1] == 'X')) {
+        base = 16;
+        at += 2;
+    }
+    if (at == length) {
+        fail(parser, "'%.*s' is not a number", static_cast<int>(length), text);
+        return false;
+    }
+    unsigned long long result = 0;
+    for (; at < length; at++) {
+        char ch = text[at];
+        unsigned digit;
+        if (ch >= '0' && ch <= '9')
+            digit = static_cast<unsigned>(ch - '0');
+        else if (base == 16 && ch >= 'a' && ch <= 'f')
+            digit = static_cast<unsigned>(ch - 'a' + 10);
+        else if (base == 16 && ch >= 'A' && ch <= 'F')
+            digit = static_cast<unsigned>(ch - 'A' + 10);
+        else {
+            fail(parser, "'%.*s' is not a number", static_cast<int>(length), text);
+            return false;
+        }
+        if (result > (~0ull - digit) / base) {
+            fail(parser, "'%.*s' is too large", static_cast<int>(length), text);
+            return false;
+        }
+        result = result * base + digit;
+    }
+    if (negative) {
+        if (result > limit / 2 + 1) {
+            fail(parser, "'%.*s' is too small", static_cast<int>(length), text);
+            return false;
+        }
+        result = (limit - result + 1) & limit;
+    } else if (result > limit) {
+        fail(parser, "'%.*s' is too large", static_cast<int>(length), text);
+        return false;
+    }
+    *value = result;
+    return true;
+}
+
+bool tokenNumber(Parser *parser, const Token &token, unsigned long long limit,
+                 unsigned long long *value)
+{
+    if (token.quoted) {
+        fail(parser, "a number was expected, not a quoted text");
+        return false;
+    }
+    return readNumber(parser, token.text, token.length, limit, value);
+}
+
+bool tokenLooksNumeric(const Token &token)
+{
+    if (token.quoted || token.length == 0)
+        return false;
+    char ch = token.text[token.length > 1 && token.text[0] == '-' ? 1 : 0];
+    return ch >= '0' && ch <= '9';
+}
+
+// ---- the answer's data --------------------------------------------------
+
+bool appendBytes(Parser *parser, const void *bytes, size_t length)
+{
+    Scenario *scenario = parser->scenario;
+    if (scenario->poolLength + length > scenario->poolRoom) {
+        size_t room = scenario->poolRoom == 0 ? 4096 : scenario->poolRoom;
+        while (room < scenario->poolLength + length)
+            room *= 2;
+        unsigned char *grown = static_cast<unsigned char *>(realloc(scenario->pool, room));
+        if (grown == nullptr) {
+            fail(parser, "out of memory");
+            return false;
+        }
+        scenario->pool = grown;
+        scenario->poolRoom = room;
+    }
+    if (length > 0)
+        memcpy(scenario->pool + scenario->poolLength, bytes, length);
+    scenario->poolLength += length;
+    parser->answer->dataLength += length;
+    return true;
+}
+
+bool appendZeros(Parser *parser, size_t count)
+{
+    static const unsigned char zeros[256] = {};
+    while (count > 0 && !parser->failed) {
+        size_t slice = count < sizeof zeros ? count : sizeof zeros;
+        appendBytes(parser, zeros, slice);
+        count -= slice;
+    }
+    return !parser->failed;
+}
+
+bool appendLittleEndian(Parser *parser, unsigned long long value, size_t bytes)
+{
+    unsigned char out[8];
+    for (size_t i = 0; i < bytes; i++)
+        out[i] = static_cast<unsigned char>(value >> (8 * i));
+    return appendBytes(parser, out, bytes);
+}
+
+// Decodes the escapes \x{HH} and \u{HHHH} at text[*at] (the backslash);
+// returns false when there is no escape there (the backslash is literal).
+bool readEscape(const char *text, size_t length, size_t *at, char *kind, unsigned long *value)
+{
+    size_t i = *at;
+    if (i + 3 >= length || (text[i + 1] != 'x' && text[i + 1] != 'u') || text[i + 2] != '{')
+        return false;
+    unsigned long result = 0;
+    size_t digits = 0;
+    size_t j = i + 3;
+    for (; j < length && text[j] != '}'; j++, digits++) {
+        char ch = text[j];
+        unsigned digit;
+        if (ch >= '0' && ch <= '9')
+            digit = static_cast<unsigned>(ch - '0');
+        else if (ch >= 'a' && ch <= 'f')
+            digit = static_cast<unsigned>(ch - 'a' + 10);
+        else if (ch >= 'A' && ch <= 'F')
+            digit = static_cast<unsigned>(ch - 'A' + 10);
+        else
+            return false;
+        result = result * 16 + digit;
+        if (digits > 6)
+            return false;
+    }
+    if (j == length || digits == 0)
+        return false;
+    if (text[i + 1] == 'x' && result > 0xFF)
+        return false;
+    if (text[i + 1] == 'u' && result > 0x10FFFF)
+        return false;
+    *kind = text[i + 1];
+    *value = result;
+    *at = j + 1;
+    return true;
+}
+
+// Decodes one UTF-8 sequence; false for a malformed one.
+bool readUtf8(const char *text, size_t length, size_t *at, unsigned long *code)
+{
+    unsigned char lead = static_cast<unsigned char>(text[*at]);
+    size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
+                 : (lead & 0xF8) == 0xF0 ? 3 : 4;
+    if (extra == 4 || *at + extra >= length + (extra == 0 ? 1 : 0))
+        return false;
+    unsigned long result = extra == 0 ? lead : lead & (0x3Fu >> extra);
+    for (size_t i = 1; i <= extra; i++) {
+        unsigned char next = static_cast<unsigned char>(text[*at + i]);
+        if ((next & 0xC0) != 0x80)
+            return false;
+        result = (result << 6) | (next & 0x3F);
+    }
+    *at += extra + 1;
+    *code = result;
+    return true;
+}
+
+// 8-bit bytes of a quoted text: UTF-8 as written, \x{HH} one byte, \u{..}
+// the UTF-8 form of that character.
+bool appendNarrowText(Parser *parser, const Token &token)
+{
+    size_t at = 0;
+    while (at < token.length && !parser->failed) {
+        char kind;
+        unsigned long value;
+        if (token.text[at] == '\\' && readEscape(token.text, token.length, &at, &kind, &value)) {
+            unsigned char out[4];
+            size_t bytes = 1;
+            if (kind == 'x' || value < 0x80) {
+                out[0] = static_cast<unsigned char>(value);
+            } else if (value < 0x800) {
+                out[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
+                out[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+                bytes = 2;
+            } else if (value < 0x10000) {
+                out[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
+                out[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+                out[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+                bytes = 3;
+            } else {
+                out[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
+                out[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
+                out[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
+                out[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
+                bytes = 4;
+            }
+            appendBytes(parser, out, bytes);
+        } else {
+            appendBytes(parser, token.text + at, 1);
+            at++;
+        }
+    }
+    return !parser->failed;
+}
+
+// Decodes the 16-bit characters of a quoted text: UTF-8 becomes UTF-16,
+// \x{HH} the character U+00HH, \u{HHHH} that 16-bit character as it is (a
+// lone surrogate or 0 too), \u{HHHHH} a surrogate pair.  Stores the first
+// `room` characters in out (may be null) and, with `append`, adds every
+// character to the answer's data.  Returns the characters, or -1 on
+// malformed text.
+long decodeWide(Parser *parser, const Token &token, WCHAR16 *out, size_t room, bool append)
+{
+    long count = 0;
+    size_t at = 0;
+    while (at < token.length && !parser->failed) {
+        char kind = 0;
+        unsigned long code;
+        bool escaped = token.text[at] == '\\' &&
+                       readEscape(token.text, token.length, &at, &kind, &code);
+        if (!escaped && !readUtf8(token.text, token.length, &at, &code)) {
+            fail(parser, "the quoted text is not valid UTF-8");
+            return -1;
+        }
+        WCHAR16 units[2] = {static_cast<WCHAR16>(code), 0};
+        int unitCount = 1;
+        if (code >= 0x10000) {
+            units[0] = static_cast<WCHAR16>(0xD800 + ((code - 0x10000) >> 10));
+            units[1] = static_cast<WCHAR16>(0xDC00 + ((code - 0x10000) & 0x3FF));
+            unitCount = 2;
+        }
+        for (int i = 0; i < unitCount; i++) {
+            if (out != nullptr && static_cast<size_t>(count) < room)
+                out[count] = units[i];
+            if (append)
+                appendLittleEndian(parser, units[i], 2);
+            count++;
+        }
+    }
+    return parser->failed ? -1 : count;
+}
+
+bool appendWideText(Parser *parser, const Token &token, bool terminate)
+{
+    if (decodeWide(parser, token, nullptr, 0, true) < 0)
+        return false;
+    return !terminate || appendLittleEndian(parser, 0, 2);
+}
+
+// ---- items ----------------------------------------------------------------
+
+bool expectQuoted(Parser *parser, const Token *tokens, int count, int at, const char *item)
+{
+    if (at >= count || !tokens[at].quoted) {
+        fail(parser, "'%s' needs a quoted text", item);
+        return false;
+    }
+    return true;
+}
+
+// A portal record of 1026 bytes: symbolic name and address of 256 characters
+// each (texts up to 256 characters; one of 256 has no terminator), the socket.
+bool appendPortal(Parser *parser, const Token *address, unsigned long long socket,
+                  const Token *symbolic)
+{
+    WCHAR16 fields[2][MAX_ISCSI_PORTAL_ADDRESS_LEN] = {};
+    const Token *texts[2] = {symbolic, address};
+    for (int f = 0; f < 2; f++) {
+        if (texts[f] == nullptr)
+            continue;
+        long length = decodeWide(parser, *texts[f], fields[f], MAX_ISCSI_PORTAL_ADDRESS_LEN, false);
+        if (length < 0)
+            return false;
+        if (length > MAX_ISCSI_PORTAL_ADDRESS_LEN) {
+            fail(parser, "a portal text of more than 256 characters");
+            return false;
+        }
+    }
+    for (int f = 0; f < 2; f++)
+        for (size_t i = 0; i < MAX_ISCSI_PORTAL_ADDRESS_LEN; i++)
+            appendLittleEndian(parser, fields[f][i], 2);
+    return appendLittleEndian(parser, socket, 2);
+}
+
+// The portal of an open group has been written: pad the group to its stride
+// after its last portal.
+void portalWritten(Parser *parser)
+{
+    if (parser->groupRemaining == 0)
+        return;
+    if (--parser->groupRemaining == 0 && parser->groupPad) {
+        ULONG n = parser->groupPortals;
+        appendZeros(parser, portalGroupStride(n) - 4u - n * 1026u);
+    }
+}
+
+// Splits key=value; a quoted value (key="a b") loses its quotes.
+bool splitKeyValue(const Token &token, Token *key, Token *value)
+{
+    const char *equals =
+        token.quoted ? nullptr : static_cast<const char *>(memchr(token.text, '=', token.length));
+    if (equals == nullptr)
+        return false;
+    size_t keyLength = static_cast<size_t>(equals - token.text);
+    *key = {token.text, keyLength, false};
+    *value = {equals + 1, token.length - keyLength - 1, false};
+    if (value->length >= 2 && value->text[0] == '"' && value->text[value->length - 1] == '"')
+        *value = {value->text + 1, value->length - 2, true};
+    return true;
+}
+
+void putField(Parser *parser, size_t recordAt, size_t offset, ULONG value)
+{
+    memcpy(parser->scenario->pool + parser->answer->dataStart + recordAt + offset, &value,
+           sizeof value);
+}
+
+// loginoptions key=value...: a record in this build's ISCSI_LOGIN_OPTIONS
+// layout, then the user name and password bytes that its pointers reach.
+// Returns the token after the item, or -1 after a failure.
+int parseLoginOptions(Parser *parser, const Token *tokens, int count, int at)
+{
+    static const char *const kNumberKeys[] = {"version", "info",    "flags", "auth",  "header",
+                                              "data",    "maxconn", "wait",  "retain"};
+    static const size_t kNumberOffsets[] = {
+        offsetof(ISCSI_LOGIN_OPTIONS, Version),
+        offsetof(ISCSI_LOGIN_OPTIONS, InformationSpecified),
+        offsetof(ISCSI_LOGIN_OPTIONS, LoginFlags),
+        offsetof(ISCSI_LOGIN_OPTIONS, AuthType),
+        offsetof(ISCSI_LOGIN_OPTIONS, HeaderDigest),
+        offsetof(ISCSI_LOGIN_OPTIONS, DataDigest),
+        offsetof(ISCSI_LOGIN_OPTIONS, MaximumConnections),
+        offsetof(ISCSI_LOGIN_OPTIONS, DefaultTime2Wait),
+        offsetof(ISCSI_LOGIN_OPTIONS, DefaultTime2Retain),
+    };
+    const size_t kKeys = sizeof kNumberKeys / sizeof kNumberKeys[0];
+    static const char *const kTextKeys[2] = {"username", "password"};
+    static const char *const kLengthKeys[2] = {"userlen", "passlen"};
+    static const char *const kPointerKeys[2] = {"userptr", "passptr"};
+    static const size_t kLengthOffsets[2] = {offsetof(ISCSI_LOGIN_OPTIONS, UsernameLength),
+                                             offsetof(ISCSI_LOGIN_OPTIONS, PasswordLength)};
+    static const size_t kPointerOffsets[2] = {offsetof(ISCSI_LOGIN_OPTIONS, Username),
+                                              offsetof(ISCSI_LOGIN_OPTIONS, Password)};
+
+    ULONG numbers[kKeys] = {};
+    bool hasText[2] = {false, false};
+    Token texts[2];
+    bool lengthGiven[2] = {false, false};
+    ULONG lengths[2] = {0, 0};
+    enum { DEFAULT, INSIDE, OUTSIDE, NONE } pointers[2] = {DEFAULT, DEFAULT};
+
+    Token key, value;
+    for (; at < count && splitKeyValue(tokens[at], &key, &value); at++) {
+        bool handled = false;
+        for (int t = 0; t < 2 && !handled; t++) {
+            handled = true;
+            unsigned long long number;
+            if (tokenIs(key, kTextKeys[t])) {
+                if (!value.quoted) {
+                    fail(parser, "%s= needs a quoted text", kTextKeys[t]);
+                    return -1;
+                }
+                hasText[t] = true;
+                texts[t] = value;
+            } else if (tokenIs(key, kLengthKeys[t])) {
+                if (!tokenNumber(parser, value, 0xFFFFFFFFull, &number))
+                    return -1;
+                lengthGiven[t] = true;
+                lengths[t] = static_cast<ULONG>(number);
+            } else if (tokenIs(key, kPointerKeys[t])) {
+                if (tokenIs(value, "inside"))
+                    pointers[t] = INSIDE;
+                else if (tokenIs(value, "outside"))
+                    pointers[t] = OUTSIDE;
+                else if (tokenIs(value, "none"))
+                    pointers[t] = NONE;
+                else {
+                    fail(parser, "%s= takes inside, outside or none", kPointerKeys[t]);
+                    return -1;
+                }
+            } else {
+                handled = false;
+            }
+        }
+        if (handled)
+            continue;
+        size_t k = 0;
+        while (k < kKeys && !tokenIs(key, kNumberKeys[k]))
+            k++;
+        if (k == kKeys) {
+            fail(parser, "loginoptions has no field '%.*s'", static_cast<int>(key.length), key.text);
+            return -1;
+        }
+        unsigned long long number;
+        if (!tokenNumber(parser, value, 0xFFFFFFFFull, &number))
+            return -1;
+        numbers[k] = static_cast<ULONG>(number);
+    }
+
+    ScriptedAnswer *answer = parser->answer;
+    size_t recordAt = answer->dataLength;
+    if (!appendZeros(parser, sizeof(ISCSI_LOGIN_OPTIONS)))
+        return -1;
+    for (size_t k = 0; k < kKeys; k++)
+        putField(parser, recordAt, kNumberOffsets[k], numbers[k]);
+    size_t textAt[2];
+    for (int t = 0; t < 2; t++) {
+        textAt[t] = answer->dataLength;
+        if (hasText[t] && !appendNarrowText(parser, texts[t]))
+            return -1;
+        size_t length = answer->dataLength - textAt[t];
+        putField(parser, recordAt, kLengthOffsets[t],
+                 lengthGiven[t] ? lengths[t] : static_cast<ULONG>(length));
+        if (pointers[t] == DEFAULT)
+            pointers[t] = hasText[t] ? INSIDE : NONE;
+        if (pointers[t] == NONE)
+            continue;
+        Scenario *scenario = parser->scenario;
+        if (scenario->fixupCount == STANDIN_MAX_POINTERS) {
+            fail(parser, "more than %d login-options pointers", STANDIN_MAX_POINTERS);
+            return -1;
+        }
+        scenario->fixups[scenario->fixupCount++] = {
+            recordAt + kPointerOffsets[t], textAt[t],
+            pointers[t] == INSIDE ? POINTER_INSIDE : POINTER_OUTSIDE};
+        answer->fixupCount++;
+    }
+    return at;
+}
+
+int hexDigit(char ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    if (ch >= 'a' && ch <= 'f')
+        return ch - 'a' + 10;
+    if (ch >= 'A' && ch <= 'F')
+        return ch - 'A' + 10;
+    return -1;
+}
+
+bool isHexPairs(const Token &token)
+{
+    if (token.quoted || token.length == 0 || token.length % 2 != 0)
+        return false;
+    for (size_t i = 0; i < token.length; i++)
+        if (hexDigit(token.text[i]) < 0)
+            return false;
+    return true;
+}
+
+bool isItemKeyword(const Token &token)
+{
+    static const char *const kItems[] = {"u8",   "u16",   "u32",  "u64",    "hex",
+                                         "zeros", "wide", "chars", "bytes", "list",
+                                         "portal", "group", "loginoptions"};
+    for (const char *item : kItems)
+        if (tokenIs(token, item))
+            return true;
+    return false;
+}
+
+// Reads the data items from tokens[at] on.  Returns false after a failure.
+bool parseItems(Parser *parser, const Token *tokens, int count, int at)
+{
+    while (at < count && !parser->failed) {
+        const Token &keyword = tokens[at++];
+        parser->itemsStarted = true;
+        if (parser->groupRemaining > 0 && !tokenIs(keyword, "portal")) {
+            fail(parser, "the group still needs %lu portal items",
+                 static_cast<unsigned long>(parser->groupRemaining));
+            return false;
+        }
+        if (tokenIs(keyword, "u8") || tokenIs(keyword, "u16") || tokenIs(keyword, "u32") ||
+            tokenIs(keyword, "u64")) {
+            size_t bytes = keyword.text[1] == '8' ? 1 : keyword.text[1] == '1' ? 2
+                         : keyword.text[1] == '3' ? 4 : 8;
+            unsigned long long limit = bytes == 8 ? ~0ull : (1ull << (8 * bytes)) - 1;
+            if (at >= count || !tokenLooksNumeric(tokens[at])) {
+                fail(parser, "'%.*s' needs a number", static_cast<int>(keyword.length), keyword.text);
+                return false;
+            }
+            while (at < count && tokenLooksNumeric(tokens[at])) {
+                unsigned long long value;
+                if (!tokenNumber(parser, tokens[at++], limit, &value))
+                    return false;
+                appendLittleEndian(parser, value, bytes);
+            }
+        } else if (tokenIs(keyword, "hex")) {
+            // Every following token made of pairs of hexadecimal digits.
+            int first = at;
+            while (at < count && isHexPairs(tokens[at])) {
+                const Token &digits = tokens[at++];
+                for (size_t i = 0; i < digits.length; i += 2)
+                    appendLittleEndian(parser, static_cast<unsigned>(hexDigit(digits.text[i]) * 16 +
+                                                                     hexDigit(digits.text[i + 1])),
+                                       1);
+            }
+            if (at == first || (at < count && !isItemKeyword(tokens[at]))) {
+                fail(parser, "'hex' needs pairs of hexadecimal digits");
+                return false;
+            }
+        } else if (tokenIs(keyword, "zeros")) {
+            unsigned long long value;
+            if (at >= count || !tokenNumber(parser, tokens[at++], 1u << 24, &value))
+                return false;
+            appendZeros(parser, static_cast<size_t>(value));
+        } else if (tokenIs(keyword, "wide") || tokenIs(keyword, "chars") ||
+                   tokenIs(keyword, "bytes") || tokenIs(keyword, "list")) {
+            bool isList = tokenIs(keyword, "list");
+            if (!isList && !expectQuoted(parser, tokens, count, at, "text item"))
+                return false;
+            while (at < count && tokens[at].quoted) {
+                if (tokenIs(keyword, "bytes"))
+                    appendNarrowText(parser, tokens[at]);
+                else
+                    appendWideText(parser, tokens[at], !tokenIs(keyword, "chars"));
+                at++;
+            }
+            if (isList)
+                appendLittleEndian(parser, 0, 2);
+        } else if (tokenIs(keyword, "portal")) {
+            if (!expectQuoted(parser, tokens, count, at, "portal"))
+                return false;
+            const Token *address = &tokens[at++];
+            unsigned long long socket;
+            if (at >= count || !tokenNumber(parser, tokens[at++], 0xFFFF, &socket)) {
+                if (!parser->failed)
+                    fail(parser, "'portal' needs an address and a socket");
+                return false;
+            }
+            const Token *symbolic = nullptr;
+            if (at < count && tokens[at].quoted)
+                symbolic = &tokens[at++];
+            if (!appendPortal(parser, address, socket, symbolic))
+                return false;
+            portalWritten(parser);
+        } else if (tokenIs(keyword, "group")) {
+            unsigned long long portals;
+            if (at >= count || !tokenNumber(parser, tokens[at++], 4096, &portals)) {
+                if (!parser->failed)
+                    fail(parser, "'group' needs its portal count");
+                return false;
+            }
+            parser->groupPad = true;
+            if (at < count && tokenIs(tokens[at], "nopad")) {
+                parser->groupPad = false;
+                at++;
+            }
+            parser->groupPortals = static_cast<ULONG>(portals);
+            parser->groupRemaining = static_cast<ULONG>(portals);
+            appendLittleEndian(parser, portals, 4);
+        } else if (tokenIs(keyword, "loginoptions")) {
+            at = parseLoginOptions(parser, tokens, count, at);
+            if (at < 0)
+                return false;
+        } else {
+            fail(parser, "unknown data item '%.*s'", static_cast<int>(keyword.length),
+                 keyword.text);
+            return false;
+        }
+    }
+    return !parser->failed;
+}
+
+// ---- lines ----------------------------------------------------------------
+
+bool findOperation(const Token &token, StandinOperation *operation)
+{
+    for (int i = 0; i < OP_COUNT; i++) {
+        if (tokenIs(token, kOperationNames[i])) {
+            *operation = static_cast<StandinOperation>(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool readPair(Parser *parser, const Token &value, ULONGLONG *first, ULONGLONG *second)
+{
+    const char *comma = static_cast<const char *>(memchr(value.text, ',', value.length));
+    if (comma == nullptr) {
+        fail(parser, "identifiers are written as two numbers joined by a comma");
+        return false;
+    }
+    unsigned long long a, b;
+    size_t left = static_cast<size_t>(comma - value.text);
+    if (!readNumber(parser, value.text, left, ~0ull, &a) ||
+        !readNumber(parser, comma + 1, value.length - left - 1, ~0ull, &b))
+        return false;
+    *first = a;
+    *second = b;
+    return true;
+}
+
+// need= size= fill= session= connection= once, right after the status.
+int parseOptions(Parser *parser, const Token *tokens, int count, int at)
+{
+    ScriptedAnswer *answer = parser->answer;
+    for (; at < count; at++) {
+        const Token &token = tokens[at];
+        if (tokenIs(token, "once")) {
+            answer->once = true;
+            continue;
+        }
+        const char *equals = token.quoted ? nullptr
+                                          : static_cast<const char *>(memchr(token.text, '=', token.length));
+        if (equals == nullptr)
+            break;
+        size_t keyLength = static_cast<size_t>(equals - token.text);
+        Token key = {token.text, keyLength, false};
+        Token value = {equals + 1, token.length - keyLength - 1, false};
+        unsigned long long number;
+        if (tokenIs(key, "need") || tokenIs(key, "size")) {
+            if (!tokenNumber(parser, value, 0xFFFFFFFFull, &number))
+                return -1;
+            if (key.text[0] == 'n') {
+                answer->hasNeed = true;
+                answer->need = static_cast<ULONG>(number);
+            } else {
+                answer->hasSize = true;
+                answer->size = static_cast<ULONG>(number);
+            }
+        } else if (tokenIs(key, "fill")) {
+            if (!tokenNumber(parser, value, 0xFF, &number))
+                return -1;
+            answer->fill = static_cast<unsigned char>(number);
+        } else if (tokenIs(key, "session")) {
+            if (!readPair(parser, value, &answer->session.AdapterUnique,
+                          &answer->session.AdapterSpecific))
+                return -1;
+        } else if (tokenIs(key, "connection")) {
+            if (!readPair(parser, value, &answer->connection.AdapterUnique,
+                          &answer->connection.AdapterSpecific))
+                return -1;
+        } else {
+            fail(parser, "unknown option '%.*s'", static_cast<int>(keyLength), token.text);
+            return -1;
+        }
+    }
+    return at;
+}
+
+// The end of an answer: checks what only the whole answer shows.
+void finishAnswer(Parser *parser)
+{
+    ScriptedAnswer *answer = parser->answer;
+    if (answer == nullptr || parser->failed)
+        return;
+    if (parser->groupRemaining > 0) {
+        fail(parser, "the group still needs %lu portal items",
+             static_cast<unsigned long>(parser->groupRemaining));
+        return;
+    }
+    if ((answer->operation == OP_INITIATOR_LIST || answer->operation == OP_TARGET_LIST) &&
+        answer->dataLength % 2 != 0) {
+        parser->line = answer->line;
+        fail(parser, "a list's data must be whole 16-bit characters");
+    }
+    parser->answer = nullptr;
+}
+
+void parseLine(Parser *parser, const char *line, size_t length)
+{
+    Token tokens[MAX_TOKENS];
+    int count = tokenize(parser, line, length, tokens);
+    if (count <= 0)
+        return;
+    bool continuation = line[0] == ' ' || line[0] == '\t';
+    if (continuation) {
+        if (parser->answer == nullptr) {
+            fail(parser, "an indented line continues the data of an answer, but none is open");
+            return;
+        }
+        parseItems(parser, tokens, count, 0);
+        return;
+    }
+    finishAnswer(parser);
+    if (parser->failed)
+        return;
+
+    Scenario *scenario = parser->scenario;
+    if (tokenIs(tokens[0], "default")) {
+        unsigned long long status;
+        StandinOperation operation;
+        if (count == 2 && tokenNumber(parser, tokens[1], 0xFFFFFFFFull, &status)) {
+            for (int i = 0; i < OP_COUNT; i++)
+                scenario->defaultStatus[i] = static_cast<ULONG>(status);
+        } else if (count == 3 && findOperation(tokens[1], &operation)) {
+            if (tokenNumber(parser, tokens[2], 0xFFFFFFFFull, &status))
+                scenario->defaultStatus[operation] = static_cast<ULONG>(status);
+        } else if (!parser->failed) {
+            fail(parser, "write 'default STATUS' or 'default OPERATION STATUS'");
+        }
+        return;
+    }
+
+    StandinOperation operation;
+    if (!findOperation(tokens[0], &operation)) {
+        fail(parser, "unknown operation '%.*s'", static_cast<int>(tokens[0].length),
+             tokens[0].text);
+        return;
+    }
+    if (count < 2) {
+        fail(parser, "%s needs a status", kOperationNames[operation]);
+        return;
+    }
+    unsigned long long status;
+    if (!tokenNumber(parser, tokens[1], 0xFFFFFFFFull, &status))
+        return;
+    if (scenario->answerCount == STANDIN_MAX_ANSWERS) {
+        fail(parser, "more than %d answers", STANDIN_MAX_ANSWERS);
+        return;
+    }
+    ScriptedAnswer *answer = &scenario->answers[scenario->answerCount++];
+    memset(answer, 0, sizeof *answer);
+    answer->operation = operation;
+    answer->status = static_cast<ULONG>(status);
+    answer->line = parser->line;
+    answer->dataStart = scenario->poolLength;
+    answer->fixupStart = scenario->fixupCount;
+    parser->answer = answer;
+    parser->itemsStarted = false;
+    parser->groupRemaining = 0;
+    int at = parseOptions(parser, tokens, count, 2);
+    if (at < 0)
+        return;
+    parseItems(parser, tokens, count, at);
+}
+
+}  // namespace
+
+const char *operationName(StandinOperation operation)
+{
+    return operation >= 0 && operation < OP_COUNT ? kOperationNames[operation] : "?";
+}
+
+void clearScenario(Scenario *scenario)
+{
+    scenario->answerCount = 0;
+    scenario->fixupCount = 0;
+    scenario->poolLength = 0;
+    for (int i = 0; i < OP_COUNT; i++)
+        scenario->defaultStatus[i] = STANDIN_DEFAULT_STATUS;
+}
+
+bool parseScenario(const char *text, Scenario *scenario, char *error, size_t room)
+{
+    clearScenario(scenario);
+    if (error != nullptr && room > 0)
+        error[0] = 0;
+    Parser parser = {};
+    parser.scenario = scenario;
+    parser.error = error;
+    parser.room = room;
+    size_t at = 0;
+    while (text[at] != 0 && !parser.failed) {
+        parser.line++;
+        size_t end = at;
+        while (text[end] != 0 && text[end] != '\n')
+            end++;
+        parseLine(&parser, text + at, end - at);
+        at = text[end] == '\n' ? end + 1 : end;
+    }
+    if (!parser.failed) {
+        finishAnswer(&parser);
+    }
+    if (parser.failed) {
+        clearScenario(scenario);
+        return false;
+    }
+    return true;
+}
+
+const unsigned char *answerData(const Scenario *scenario, const ScriptedAnswer *answer)
+{
+    return scenario->pool + answer->dataStart;
+}
