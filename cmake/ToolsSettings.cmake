@@ -23,3 +23,6 @@ function(tools_add_gtest)
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;${T_LABELS}")
 endfunction()
+
+# Scripted test builds of the tools and their end-to-end cases.
+include(ToolsE2E)
