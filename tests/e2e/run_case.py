@@ -22,7 +22,8 @@ import tempfile
 
 DEFAULT_TIMEOUT = 30.0
 SUBSTITUTIONS = {"%SP": " ", "%TAB": "\t", "%CR": "\r"}
-KNOWN_SECTIONS = {"name", "args", "scenario", "stdout", "exit", "calllog", "timeout", "env"}
+KNOWN_SECTIONS = {"name", "args", "scenario", "stdout", "stderr", "exit", "calllog", "timeout",
+                  "env"}
 OPEN_TAG = re.compile(r"^<([a-z]+)((?:\.[a-z0-9_-]+)?)((?:\s+[a-z]+=\"[^\"]*\")*)\s*>$")
 ONE_LINE = re.compile(r"^<([a-z]+)((?:\.[a-z0-9_-]+)?)>(.*)</\1\2>$")
 ATTRIBUTE = re.compile(r"([a-z]+)=\"([^\"]*)\"")
@@ -153,8 +154,8 @@ def run_case(path, options):
             name, _, value = line.partition("=")
             env[name] = value
         scenario = pick(sections, "scenario", platform)
+        scenario_path = os.path.join(work, "scenario.txt")
         if scenario is not None:
-            scenario_path = os.path.join(work, "scenario.txt")
             with open(scenario_path, "wb") as handle:
                 handle.write(section_text(scenario, False))
             env["ISCSI_STANDIN_SCENARIO"] = host_path(scenario_path, options.windows_paths)
@@ -167,6 +168,9 @@ def run_case(path, options):
         if os.path.exists(log_path):
             with open(log_path, "rb") as handle:
                 log = handle.read()
+        # The temporary paths differ from run to run.
+        for path, mark in ((scenario_path, b"%SCENARIO"), (log_path, b"%CALLLOG")):
+            stderr = stderr.replace(host_path(path, options.windows_paths).encode(), mark)
 
     problems = []
     if code is None:
@@ -176,7 +180,12 @@ def run_case(path, options):
     expected_stdout = section_text(pick(sections, "stdout", platform), True)
     if stdout != expected_stdout:
         problems.append("standard output differs:\n" + diff("stdout", expected_stdout, stdout))
-    if stderr and not options.allow_stderr:
+    expected_stderr = pick(sections, "stderr", platform)
+    if expected_stderr is not None:
+        expected_stderr = section_text(expected_stderr, True)
+        if stderr != expected_stderr:
+            problems.append("standard error differs:\n" + diff("stderr", expected_stderr, stderr))
+    elif stderr and not options.allow_stderr:
         problems.append("standard error is not empty:\n"
                         + stderr.decode("utf-8", errors="backslashreplace"))
     expected_log = pick(sections, "calllog", platform)

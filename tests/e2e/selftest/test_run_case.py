@@ -127,6 +127,11 @@ class RunnerTest(unittest.TestCase):
             """
         self.assertFails(case, "standard error is not empty", "something")
         self.assertPasses(case, "--allow-stderr")
+        pad = "\n" + " " * 12
+        expected = case.replace("<exit>", "<stderr>" + pad + "something" + pad + "</stderr>" + pad + "<exit>")
+        self.assertPasses(expected)
+        self.assertFails(expected.replace("something" + pad + "</stderr>", "other" + pad + "</stderr>"),
+                         "standard error differs", "-other$", "+something$")
 
     def test_a_run_that_does_not_end_is_stopped(self):
         self.assertFails("""\
