@@ -57,13 +57,9 @@ int parseOptions(Parser *parser, const Token *tokens, int count, int at)
             answer->once = true;
             continue;
         }
-        const char *equals = token.quoted ? nullptr
-                                          : static_cast<const char *>(memchr(token.text, '=', token.length));
-        if (equals == nullptr)
+        Token key, value;
+        if (!splitKeyValue(token, &key, &value))
             break;
-        size_t keyLength = static_cast<size_t>(equals - token.text);
-        Token key = {token.text, keyLength, false};
-        Token value = {equals + 1, token.length - keyLength - 1, false};
         unsigned long long number;
         if (tokenIs(key, "need") || tokenIs(key, "size")) {
             if (!tokenNumber(parser, value, 0xFFFFFFFFull, &number))
@@ -79,16 +75,15 @@ int parseOptions(Parser *parser, const Token *tokens, int count, int at)
             if (!tokenNumber(parser, value, 0xFF, &number))
                 return -1;
             answer->fill = static_cast<unsigned char>(number);
-        } else if (tokenIs(key, "session")) {
-            if (!readPair(parser, value, &answer->session.AdapterUnique,
-                          &answer->session.AdapterSpecific))
-                return -1;
-        } else if (tokenIs(key, "connection")) {
-            if (!readPair(parser, value, &answer->connection.AdapterUnique,
-                          &answer->connection.AdapterSpecific))
+            parser->fillGiven = true;
+        } else if (tokenIs(key, "session") || tokenIs(key, "connection")) {
+            parser->identifiersGiven = true;
+            ISCSI_UNIQUE_SESSION_ID *identifier =
+                key.text[0] == 's' ? &answer->session : &answer->connection;
+            if (!readPair(parser, value, &identifier->AdapterUnique, &identifier->AdapterSpecific))
                 return -1;
         } else {
-            fail(parser, "unknown option '%.*s'", static_cast<int>(keyLength), token.text);
+            fail(parser, "unknown option '%.*s'", static_cast<int>(key.length), key.text);
             return -1;
         }
     }
@@ -106,10 +101,25 @@ void finishAnswer(Parser *parser)
              static_cast<unsigned long>(parser->groupRemaining));
         return;
     }
-    if ((answer->operation == OP_INITIATOR_LIST || answer->operation == OP_TARGET_LIST) &&
-        answer->dataLength % 2 != 0) {
+    // What only some operations use is a scenario writer's mistake elsewhere.
+    StandinOperation operation = answer->operation;
+    bool isList = operation == OP_INITIATOR_LIST || operation == OP_TARGET_LIST;
+    bool writesBuffer = isList || operation == OP_TARGET_INFO || operation == OP_VERSION ||
+                        operation == OP_NODE_NAME;
+    const char *mistake = nullptr;
+    if (!writesBuffer && (answer->dataLength > 0 || parser->fillGiven))
+        mistake = "%s takes no data";
+    else if (!isList && operation != OP_TARGET_INFO && (answer->hasNeed || answer->hasSize))
+        mistake = "need= and size= are for lists and target information, not %s";
+    else if (operation != OP_TARGET_INFO && answer->once)
+        mistake = "once is for GetIScsiTargetInformationW, not %s";
+    else if (operation != OP_LOGIN && parser->identifiersGiven)
+        mistake = "session= and connection= are for LoginIScsiTargetW, not %s";
+    else if (isList && answer->dataLength % 2 != 0)
+        mistake = "%s: a list's data must be whole 16-bit characters";
+    if (mistake != nullptr) {
         parser->line = answer->line;
-        fail(parser, "a list's data must be whole 16-bit characters");
+        fail(parser, mistake, operationName(operation));
     }
     parser->answer = nullptr;
 }
@@ -175,6 +185,8 @@ void parseLine(Parser *parser, const char *line, size_t length)
     answer->fixupStart = scenario->fixupCount;
     parser->answer = answer;
     parser->groupRemaining = 0;
+    parser->fillGiven = false;
+    parser->identifiersGiven = false;
     int at = parseOptions(parser, tokens, count, 2);
     if (at < 0)
         return;

@@ -25,6 +25,8 @@ struct Parser {
     size_t room;
     bool failed;
     ScriptedAnswer *answer;   // the answer that continuation lines add to
+    bool fillGiven;           // fill= of the open answer
+    bool identifiersGiven;    // session= or connection= of the open answer
     // An open "group N": portals still to come, its size and padding wanted.
     ULONG groupPortals;
     ULONG groupRemaining;
