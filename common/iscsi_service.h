@@ -20,7 +20,12 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <windows.h>   // base types (ULONG, USHORT, ...) and WINAPI only
+// Base types (ULONG, USHORT, ...) and WINAPI only: the lean set keeps the
+// RPC and COM headers, and their names such as "byte", out of every includer.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
 #define ISDSC_API WINAPI
 #else
 typedef uint32_t ULONG;
