@@ -21,7 +21,12 @@ function(tools_add_gtest)
   target_compile_options(${T_NAME} PRIVATE ${TOOLS_WARNINGS})
   target_include_directories(${T_NAME} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "unit;${T_LABELS}")
+  # The properties reach the discovery script through a command line, which
+  # splits any list: join the labels into one word.  ctest -L takes a
+  # regular expression, so -L unit and -L atoms both select "unit_atoms".
+  set(labels unit ${T_LABELS})
+  string(REPLACE ";" "_" labels "${labels}")
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${labels})
 endfunction()
 
 # Scripted test builds of the tools and their end-to-end cases.
