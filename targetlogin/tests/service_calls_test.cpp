@@ -221,3 +221,82 @@ TEST(ChapUserName, TargetNameAsBytes)
 }
 
 }  // namespace
+
+namespace {
+
+const char kPreamble[] =
+    "GetIScsiInitiatorNodeNameW 0 wide \"n\"\n"
+    "ReportIScsiInitiatorListW 0 list\n"
+    "AddIScsiSendTargetPortalW 0\n"
+    "ReportIScsiTargetsW 0 list \"t\"\n";
+
+TEST(ReportTarget, LoginOptionsOnlyAsAWholeRecordOfThisBuild)
+{
+    // One byte short of this build's record prints nothing (in a 64-bit
+    // build that is more than the 52 bytes of the 32-bit layout); a whole
+    // record is rendered.
+    const size_t record = sizeof(ISCSI_LOGIN_OPTIONS);
+    const std::string head =
+        "n\n(null)\nGet Target information for t\nDiscovery Mechanism: ST\n"
+        "    Protocol Type        : iSCSI TCP Protocol\n    Target Alias         : a\n"
+        "    PortalGroups         : <This List Is Empty>\n    Initiator Name       : <Empty>\n";
+    const struct {
+        size_t bytes;
+        std::string rendered;
+    } cases[] = {
+        {record - 1, ""},
+        {record, "    Version              : 0\n    Information Specified: 0x0\n"
+                 "    Login Flags          : 0x0\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.bytes);
+        load(std::string(kPreamble) +
+             "GetIScsiTargetInformationW 0 list \"ST\"\n"
+             "GetIScsiTargetInformationW 0 u32 0\n"
+             "GetIScsiTargetInformationW 0 wide \"a\"\n"
+             "GetIScsiTargetInformationW 0\n"
+             "GetIScsiTargetInformationW 0\n"
+             "GetIScsiTargetInformationW 0 u16 1\n"   // flags of 2 bytes: no line
+             "GetIScsiTargetInformationW 0 zeros " + std::to_string(c.bytes) + "\n");
+        EXPECT_EQ(runCaptured({"targetlogin", "192.0.2.1"}), "0|" + head + c.rendered);
+    }
+}
+
+TEST(ReportTarget, UnterminatedTextsEndAtTheData)
+{
+    // Mechanism, alias and initiator name without their terminators: each
+    // text ends with the data, and the copies serve the later calls.
+    load(std::string(kPreamble) +
+         "GetIScsiTargetInformationW 0 chars \"ST\"\n"
+         "GetIScsiTargetInformationW 0 u8 0\n"   // a protocol code of one byte
+         "GetIScsiTargetInformationW 0 chars \"alias\" u8 0x41\n"   // and half a character
+         "GetIScsiTargetInformationW 0\n"
+         "    u32 1\n"
+         "    group 1\n"
+         "      portal \"192.0.2.1\" 3260\n"
+         "GetIScsiTargetInformationW 0 chars \"Root\\Z\"\n"
+         "GetIScsiTargetInformationW 0 u32 0\n"
+         "GetIScsiTargetInformationW 0 zeros 8\n"
+         "RemoveIScsiPersistentTargetW 0\n"
+         "LoginIScsiTargetW 0\n"
+         "LoginIScsiTargetW 0\n");
+    EXPECT_EQ(runCaptured({"targetlogin", "192.0.2.1"}),
+              "0|n\n(null)\nGet Target information for t\nDiscovery Mechanism: ST\n"
+              "    Protocol Type        : Unknown\n    Target Alias         : alias\n"
+              "    PortalGroups         : 1 portal groups\n        Group 0 has 1 portals\n"
+              "            Address and Socket    : 192.0.2.1 3260\n"
+              "            Symbolic Name         : \n"
+              "    Initiator Name       : Root\\Z\n    Target Flags         : 0x0\n"
+              ">           Address and Socket    : 192.0.2.1 3260\n"
+              "LoginTarget to t on Root\\Z to 192.0.2.1/3260\n"
+              "Session Id is 0x0-0x0\nConnection Id is 0x0-0x0\nConnection complete\n");
+    std::vector<std::string> lines = logLines();
+    ASSERT_EQ(lines.size(), 22u);
+    const std::string protocol =
+        "GetIScsiTargetInformationW target=\"t\" mechanism=\"ST\" class=ProtocolType";
+    EXPECT_EQ(lines[7].substr(0, protocol.size()), protocol);
+    const std::string removal = "RemoveIScsiPersistentTargetW instance=\"Root\\Z\" port";
+    EXPECT_EQ(lines[19].substr(0, removal.size()), removal);
+}
+
+}  // namespace
