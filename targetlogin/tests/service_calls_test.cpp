@@ -300,3 +300,21 @@ TEST(ReportTarget, UnterminatedTextsEndAtTheData)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NodeName, FillingItsBufferAndBeyondOneByteACharacter)
+{
+    // A name that fills all 224 characters without a terminator still ends
+    // there; the "Running on node" line shows a character above 255 as '?'.
+    const std::string full(MAX_ISCSI_NAME_LEN + 1, 'n');
+    load("GetIScsiInitiatorNodeNameW 0 chars \"" + full + "\"\n"
+         "ReportIScsiInitiatorListW 0 list\n"
+         "GetIScsiInitiatorNodeNameW 0 wide \"a\\u{0101}b\\x{e9}\"\n");
+    EXPECT_EQ(runCaptured({"targetlogin"}),
+              "2|" + full + "\n(null)\nRunning on node a?b\xe9\n\n"
+              "usage: targetlogin ipaddress [-p tcpPort] [-a] ... [-t targetCHAP] [-h host_iqn_name\n"
+              "       tcpPort defaults to 3260\n");
+}
+
+}  // namespace
