@@ -1,0 +1,86 @@
+// Real iSCSI exchanges with a portal through libiscsi: SendTargets discovery
+// and normal-session logins.  Every network step (name lookup, connect,
+// login, text exchange, logout) runs under a deadline of its own on the
+// monotonic clock, driven by our own poll loop; libiscsi never reconnects on
+// its own.  Sessions belong to the process and are logged out when it ends.
+#ifndef SERVICE_LINUX_ISCSI_EXCHANGE_H
+#define SERVICE_LINUX_ISCSI_EXCHANGE_H
+
+#include <cstddef>
+
+#include "common/iscsi_service.h"
+#include "service_linux/portal_text.h"
+
+#define STEP_TIMEOUT_VARIABLE "ISCSI_TOOLS_TIMEOUT_MS"
+#define DEFAULT_STEP_TIMEOUT_MS 10000
+
+// At most this many portal records are taken from one discovery answer; the
+// rest are dropped.
+#define MAX_DISCOVERY_RECORDS 16384
+
+struct ChapCredentials {
+    bool enabled;
+    char username[256];   // terminated, 1 to 255 bytes
+    char password[256];   // terminated, 0 to 255 bytes
+};
+
+struct PortalEndpoint {
+    char address[PORTAL_ADDRESS_BYTES];   // host name or address, IPv6 without brackets
+    USHORT port;
+};
+
+// One portal of one target in a SendTargets answer.
+struct DiscoveryRecord {
+    char target[ISCSI_NAME_BYTES];
+    ULONG targetOrdinal;                  // position of the target in the answer
+    char address[PORTAL_ADDRESS_BYTES];
+    USHORT socket;
+    ULONG tag;
+};
+
+// A heap array of records; the owner frees it with freeDiscoveryList.
+struct DiscoveryList {
+    DiscoveryRecord *records;
+    size_t count;
+    size_t capacity;
+};
+
+struct SessionIdentity {
+    ISCSI_UNIQUE_SESSION_ID session;
+    ISCSI_UNIQUE_CONNECTION_ID connection;
+};
+
+// The deadline of one step in milliseconds: $ISCSI_TOOLS_TIMEOUT_MS when it
+// holds a number from 1 to 600000, else DEFAULT_STEP_TIMEOUT_MS.
+int stepTimeoutMs();
+
+void freeDiscoveryList(DiscoveryList *list);
+
+// Appends a record; false when the list is full (MAX_DISCOVERY_RECORDS) or no
+// memory is left.
+bool appendDiscoveryRecord(DiscoveryList *list, const DiscoveryRecord &record);
+
+// Logs in to portal as a discovery session (CHAP when chap->enabled), asks
+// SendTargets=All and fills *out (empty on entry; the caller frees it).  A
+// target without a TargetAddress is reachable through the portal itself.
+// Target names longer than 223 bytes and malformed addresses are dropped.
+// The logout that follows is bounded and its failure ignored.  Returns 0 or
+// the status of the failed step.
+ISDSC_STATUS discoverTargets(const PortalEndpoint &portal, const char *initiatorName,
+                             const ChapCredentials &chap, DiscoveryList *out);
+
+// Logs in to targetName through portal as a normal session with an ISID of
+// its own and keeps the session open until the process ends.  Fills *identity
+// with identifiers unique on the host.  Returns 0 or the failed step's status.
+ISDSC_STATUS openSession(const PortalEndpoint &portal, const char *initiatorName,
+                         const char *targetName, const ChapCredentials &chap, bool headerDigest,
+                         SessionIdentity *identity);
+
+// Logs every open session out (all at once, bounded) and closes them.  Runs
+// by itself at process exit; harmless to call again.
+void closeAllSessions();
+
+// Number of sessions this process holds open.
+size_t openSessionCount();
+
+#endif  // SERVICE_LINUX_ISCSI_EXCHANGE_H

@@ -1,0 +1,43 @@
+// Login options as the service keeps them: the caller's ISCSI_LOGIN_OPTIONS
+// copied into fixed arrays, so that nothing points into the caller's memory.
+#ifndef SERVICE_LINUX_LOGIN_SETTINGS_H
+#define SERVICE_LINUX_LOGIN_SETTINGS_H
+
+#include "common/iscsi_service.h"
+#include "service_linux/iscsi_exchange.h"
+
+#define LOGIN_SECRET_BYTES 255
+
+struct LoginSettings {
+    ULONG version;
+    ULONG informationSpecified;
+    ULONG loginFlags;
+    ULONG authType;
+    ULONG headerDigest;
+    ULONG dataDigest;
+    ULONG maximumConnections;
+    ULONG defaultTime2Wait;
+    ULONG defaultTime2Retain;
+    ULONG usernameLength;
+    unsigned char username[LOGIN_SECRET_BYTES];
+    ULONG passwordLength;
+    unsigned char password[LOGIN_SECRET_BYTES];
+};
+
+// Copies options (null: no options, all zero) into *settings.  Returns 87
+// when a length exceeds 255 bytes or a length above 0 comes without its
+// bytes.
+ISDSC_STATUS settingsFromOptions(const ISCSI_LOGIN_OPTIONS *options, LoginSettings *settings);
+
+// Fills the CHAP credentials of an exchange: CHAP when the options specify
+// the authentication type CHAP, with their user name or, when they give none,
+// nodeName.  Returns SERVICE_NOT_SUPPORTED for mutual CHAP, a data digest or
+// another authentication type, 87 for a user name or secret holding a zero
+// byte.
+ISDSC_STATUS chapFromSettings(const LoginSettings &settings, const char *nodeName,
+                              ChapCredentials *chap);
+
+// True when the options ask for the CRC32C header digest.
+bool wantsHeaderDigest(const LoginSettings &settings);
+
+#endif  // SERVICE_LINUX_LOGIN_SETTINGS_H

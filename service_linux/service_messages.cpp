@@ -1,0 +1,47 @@
+// The service's message table: one text for each code of service_status.h.
+#include "common/message_lookup.h"
+#include "service_linux/service_status.h"
+
+namespace {
+
+const MessageTableEntry kServiceMessages[] = {
+    {SERVICE_NON_SPECIFIC_ERROR, "The initiator service failed for a reason it cannot name.\r\n"},
+    {SERVICE_CONNECTION_REFUSED, "The target portal refused the connection.\r\n"},
+    {SERVICE_NO_ANSWER_IN_TIME, "The target portal did not answer in time.\r\n"},
+    {SERVICE_PORTAL_UNREACHABLE, "The target portal cannot be reached from this host.\r\n"},
+    {SERVICE_CONNECTION_CLOSED, "The target portal closed the connection.\r\n"},
+    {SERVICE_CONNECTION_FAILED, "The connection to the target portal failed.\r\n"},
+    {SERVICE_NAME_NOT_FOUND, "The host name of the target portal is not known.\r\n"},
+    {SERVICE_NAME_LOOKUP_FAILED, "The host name of the target portal could not be looked up.\r\n"},
+    {SERVICE_NAME_LOOKUP_TIMEOUT, "The host name of the target portal could not be looked up in time.\r\n"},
+    {SERVICE_NOT_AN_ISCSI_TARGET, "The target portal does not answer as an iSCSI target.\r\n"},
+    {SERVICE_AUTHENTICATION_FAILED, "The target refused the login: authentication failed.\r\n"},
+    {SERVICE_AUTHORIZATION_FAILED, "The target refused the login: this initiator is not authorized.\r\n"},
+    {SERVICE_LOGIN_TARGET_NOT_FOUND, "The target refused the login: it has no target of this name.\r\n"},
+    {SERVICE_LOGIN_TARGET_REMOVED, "The target refused the login: the target has been removed.\r\n"},
+    {SERVICE_LOGIN_REDIRECTED, "The target redirected the login to another portal, which this service does not follow.\r\n"},
+    {SERVICE_LOGIN_REJECTED, "The target refused the login.\r\n"},
+    {SERVICE_TARGET_ERROR, "The target could not complete the login because of an error of its own.\r\n"},
+    {SERVICE_TOO_MANY_CONNECTIONS, "The target refused the login: it has too many connections.\r\n"},
+    {SERVICE_DISCOVERY_FAILED, "The target portal did not complete SendTargets discovery.\r\n"},
+    {SERVICE_TARGET_NOT_FOUND, "The target is not known to the initiator service.\r\n"},
+    {SERVICE_PORTAL_NOT_FOUND, "The send-target portal is not registered with the initiator service.\r\n"},
+    {SERVICE_PERSISTENT_LOGIN_NOT_FOUND, "No persistent login is recorded for this target and portal.\r\n"},
+    {SERVICE_MECHANISM_NOT_FOUND, "The target was not discovered through this discovery mechanism.\r\n"},
+    {SERVICE_INITIATOR_NOT_FOUND, "The initiator instance is not known to the initiator service.\r\n"},
+    {SERVICE_NOT_SUPPORTED, "The initiator service does not support the requested option.\r\n"},
+    {SERVICE_TOO_MANY_LOGINS, "The initiator service has made as many logins as one process may make.\r\n"},
+    {SERVICE_STORE_FAILED, "The initiator service could not read or write its store.\r\n"},
+    {SERVICE_STORE_BUSY, "The initiator service's store stayed locked by another process for too long.\r\n"},
+    {SERVICE_STATE_DIRECTORY_FAILED, "The initiator service could not create or open its state directory.\r\n"},
+    {SERVICE_INITIATOR_NAME_INVALID, "The initiator name in /etc/iscsi/initiatorname.iscsi is not a valid iSCSI name.\r\n"},
+};
+
+}  // namespace
+
+extern "C" ULONG lookupServiceMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room)
+{
+    (void)languageId;  // one language
+    return lookupMessageTable(kServiceMessages, sizeof kServiceMessages / sizeof kServiceMessages[0],
+                              code, buffer, room);
+}

@@ -1,0 +1,593 @@
+// The nine operations of the service boundary over libiscsi and the store.
+//
+// Each operation checks its arguments, does its network steps outside any
+// transaction (so that a slow portal never holds the store's lock), then
+// reads or writes the store in one transaction.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "common/iscsi_service.h"
+#include "common/wide_text.h"
+#include "service_linux/iscsi_exchange.h"
+#include "service_linux/login_settings.h"
+#include "service_linux/node_identity.h"
+#include "service_linux/portal_text.h"
+#include "service_linux/service_status.h"
+#include "service_linux/service_store.h"
+#include "service_linux/target_answers.h"
+#include "service_linux/text_conversion.h"
+
+#ifndef SERVICE_VERSION_MAJOR
+#define SERVICE_VERSION_MAJOR 0
+#define SERVICE_VERSION_MINOR 0
+#define SERVICE_VERSION_PATCH 0
+#endif
+
+namespace {
+
+// The one initiator instance of this host's software initiator.
+const char kInitiatorInstance[] = "Root\\SoftwareInitiator\\0000_0";
+const WCHAR16 kInitiatorInstanceWide[] = u"Root\\SoftwareInitiator\\0000_0";
+
+const char kNodeNameSetting[] = "initiator_name";
+
+// A portal this process discovered less than this long ago is answered from
+// that discovery when the target list is asked for.
+const long long kFreshDiscoveryMs = 5000;
+const size_t kFreshSlots = 16;
+
+struct FreshDiscovery {
+    char address[PORTAL_ADDRESS_BYTES];
+    USHORT socket;
+    long long atMs;
+};
+
+FreshDiscovery gFresh[kFreshSlots];
+size_t gFreshNext = 0;
+
+char gNodeName[ISCSI_NAME_BYTES];
+bool gNodeNameKnown = false;
+
+long long nowMs()
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+FreshDiscovery *findFresh(const char *address, USHORT socket)
+{
+    for (size_t i = 0; i < kFreshSlots; i++) {
+        if (gFresh[i].atMs != 0 && gFresh[i].socket == socket &&
+            strcmp(gFresh[i].address, address) == 0)
+            return &gFresh[i];
+    }
+    return nullptr;
+}
+
+void rememberFresh(const char *address, USHORT socket)
+{
+    FreshDiscovery *slot = findFresh(address, socket);
+    if (slot == nullptr) {
+        slot = &gFresh[gFreshNext];
+        gFreshNext = (gFreshNext + 1) % kFreshSlots;
+    }
+    memcpy(slot->address, address, sizeof slot->address);
+    slot->socket = socket;
+    slot->atMs = nowMs();
+}
+
+void forgetFresh(const char *address, USHORT socket)
+{
+    FreshDiscovery *slot = findFresh(address, socket);
+    if (slot != nullptr)
+        slot->atMs = 0;
+}
+
+bool isFresh(const char *address, USHORT socket)
+{
+    FreshDiscovery *slot = findFresh(address, socket);
+    return slot != nullptr && nowMs() - slot->atMs < kFreshDiscoveryMs;
+}
+
+// The node name: the host's open-iscsi name when it has one, else the name
+// generated once and kept in the store.
+ISDSC_STATUS findNodeName(const char **name)
+{
+    if (gNodeNameKnown) {
+        *name = gNodeName;
+        return ISDSC_SUCCESS;
+    }
+    NameFileResult fromFile = readInitiatorNameFile(HOST_INITIATOR_NAME_FILE, gNodeName,
+                                                    sizeof gNodeName);
+    if (fromFile == NAME_FILE_INVALID)
+        return SERVICE_INITIATOR_NAME_INVALID;
+    if (fromFile == NAME_FILE_ABSENT) {
+        bool found = false;
+        ISDSC_STATUS status = storeBegin(false);
+        if (status == ISDSC_SUCCESS)
+            status = storeReadSetting(kNodeNameSetting, gNodeName, sizeof gNodeName, &found);
+        storeRollback();
+        if (status == ISDSC_SUCCESS && !found) {
+            char generated[ISCSI_NAME_BYTES];
+            generateInitiatorName(generated, sizeof generated);
+            status = storeBegin(true);
+            if (status == ISDSC_SUCCESS)
+                status = storeWriteSettingIfAbsent(kNodeNameSetting, generated);
+            // Another run may have been first: whatever is stored now wins.
+            if (status == ISDSC_SUCCESS)
+                status = storeReadSetting(kNodeNameSetting, gNodeName, sizeof gNodeName, &found);
+            if (status == ISDSC_SUCCESS)
+                status = storeCommit();
+            else
+                storeRollback();
+        }
+        if (status != ISDSC_SUCCESS)
+            return status;
+        if (!found || !isValidIscsiName(gNodeName))
+            return SERVICE_STORE_FAILED;
+    }
+    gNodeNameKnown = true;
+    *name = gNodeName;
+    return ISDSC_SUCCESS;
+}
+
+// The instance argument of an operation: none, or our one instance.
+ISDSC_STATUS checkInstance(const WCHAR16 *instance, char *stored, size_t room)
+{
+    stored[0] = 0;
+    if (instance == nullptr)
+        return ISDSC_SUCCESS;
+    size_t length = wideLengthBounded(instance, MAX_ISCSI_PORTAL_ADDRESS_LEN);
+    if (length >= MAX_ISCSI_PORTAL_ADDRESS_LEN || !wideEqual(instance, kInitiatorInstanceWide))
+        return SERVICE_INITIATOR_NOT_FOUND;
+    snprintf(stored, room, "%s", kInitiatorInstance);
+    return ISDSC_SUCCESS;
+}
+
+// The portal argument as address and socket; 87 when it is missing, its
+// address empty, unterminated or not convertible, or its socket 0.
+ISDSC_STATUS readPortal(const ISCSI_TARGET_PORTALW *portal, PortalEndpoint *endpoint)
+{
+    memset(endpoint, 0, sizeof *endpoint);
+    if (portal == nullptr || portal->Socket == 0 ||
+        !convertWideToUtf8(portal->Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, endpoint->address,
+                    sizeof endpoint->address) ||
+        endpoint->address[0] == 0)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    endpoint->port = portal->Socket;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS readTargetName(const WCHAR16 *name, char *out, size_t room)
+{
+    if (name == nullptr || !convertWideToUtf8(name, MAX_ISCSI_NAME_LEN + 1, out, room) || out[0] == 0)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    return ISDSC_SUCCESS;
+}
+
+// Collects target names as a wide multi-string.
+struct NameCollector {
+    Answer text;
+    bool failed;
+};
+
+void collectName(void *context, const char *name)
+{
+    NameCollector *collector = static_cast<NameCollector *>(context);
+    if (!collector->failed && !appendWideText(&collector->text, name))
+        collector->failed = true;
+}
+
+// Rediscovers every stored portal that this process has not just discovered
+// and writes what answered into the store.  A portal that fails keeps what
+// its last discovery found.
+ISDSC_STATUS refreshDiscoveries()
+{
+    PortalRow *portals = nullptr;
+    size_t count = 0;
+    ISDSC_STATUS status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = storeListPortals(&portals, &count);
+    storeRollback();
+    if (status != ISDSC_SUCCESS)
+        return status;
+
+    DiscoveryList *found = static_cast<DiscoveryList *>(calloc(count + 1, sizeof(DiscoveryList)));
+    bool *answered = static_cast<bool *>(calloc(count + 1, sizeof(bool)));
+    if (found == nullptr || answered == nullptr) {
+        free(found);
+        free(answered);
+        free(portals);
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    size_t answeredCount = 0;
+    for (size_t i = 0; i < count; i++) {
+        if (isFresh(portals[i].address, portals[i].socket))
+            continue;
+        const char *nodeName = nullptr;
+        ChapCredentials chap;
+        if (findNodeName(&nodeName) != ISDSC_SUCCESS ||
+            chapFromSettings(portals[i].login, nodeName, &chap) != ISDSC_SUCCESS)
+            continue;
+        PortalEndpoint endpoint;
+        memcpy(endpoint.address, portals[i].address, sizeof endpoint.address);
+        endpoint.port = portals[i].socket;
+        answered[i] = discoverTargets(endpoint, nodeName, chap, &found[i]) == ISDSC_SUCCESS;
+        memset(&chap, 0, sizeof chap);
+        if (answered[i]) {
+            answeredCount++;
+            rememberFresh(portals[i].address, portals[i].socket);
+        }
+    }
+    if (answeredCount > 0) {
+        status = storeBegin(true);
+        for (size_t i = 0; i < count && status == ISDSC_SUCCESS; i++) {
+            if (!answered[i])
+                continue;
+            bool registered = false;
+            status = storePortalStillRegistered(portals[i].id, portals[i].address,
+                                                portals[i].socket, &registered);
+            if (status == ISDSC_SUCCESS && registered)
+                status = storeReplaceDiscovery(portals[i].id, found[i]);
+        }
+        if (status == ISDSC_SUCCESS)
+            status = storeCommit();
+        else
+            storeRollback();
+    }
+    for (size_t i = 0; i < count; i++)
+        freeDiscoveryList(&found[i]);
+    free(found);
+    free(answered);
+    memset(portals, 0, count * sizeof(PortalRow));  // the secrets go with the rows
+    free(portals);
+    return status;
+}
+
+ISDSC_STATUS answerTargetInformation(const char *target, const char *mechanism,
+                                     TARGET_INFORMATION_CLASS infoClass, Answer *answer)
+{
+    PortalRow *portals = nullptr;
+    size_t count = 0;
+    ISDSC_STATUS status = storePortalsOfTarget(target, &portals, &count);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    if (count == 0)
+        return SERVICE_TARGET_NOT_FOUND;
+    char text[PORTAL_ADDRESS_BYTES + 32];
+    const PortalRow *chosen = &portals[0];
+    if (mechanism != nullptr) {
+        chosen = nullptr;
+        for (size_t i = 0; i < count && chosen == nullptr; i++) {
+            if (formatDiscoveryMechanism(portals[i].address, portals[i].socket, text, sizeof text) &&
+                strcmp(text, mechanism) == 0)
+                chosen = &portals[i];
+        }
+    }
+    bool ok = true;
+    if (chosen == nullptr) {
+        status = SERVICE_MECHANISM_NOT_FOUND;
+    } else {
+        switch (infoClass) {
+        case DiscoveryMechanisms:
+            for (size_t i = 0; i < count && ok; i++) {
+                ok = formatDiscoveryMechanism(portals[i].address, portals[i].socket, text,
+                                              sizeof text) &&
+                     appendWideText(answer, text);
+            }
+            ok = ok && appendWideText(answer, "");
+            break;
+        case ProtocolType:
+            ok = appendUlong(answer, ISCSI_TCP_PROTOCOL_TYPE);
+            break;
+        case TargetAlias:
+            // A SendTargets answer carries no alias, and libiscsi keeps the
+            // one of a login response to itself.
+            ok = appendWideText(answer, "");
+            break;
+        case PortalGroups: {
+            DiscoveryList records = {nullptr, 0, 0};
+            status = storeTargetRecords(chosen->id, target, &records);
+            ok = status != ISDSC_SUCCESS || buildPortalGroups(records, answer);
+            freeDiscoveryList(&records);
+            break;
+        }
+        case InitiatorName:
+            ok = appendWideText(answer, kInitiatorInstance) && appendWideText(answer, "");
+            break;
+        case TargetFlags:
+            ok = appendUlong(answer, 0);
+            break;
+        case LoginOptions:
+            ok = buildLoginOptions(chosen->login, answer);
+            break;
+        case PersistentTargetMappings:
+            status = SERVICE_NOT_SUPPORTED;
+            break;
+        }
+    }
+    memset(portals, 0, count * sizeof(PortalRow));
+    free(portals);
+    if (status == ISDSC_SUCCESS && !ok)
+        status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+ISDSC_STATUS ISDSC_API GetIScsiVersionInformation(ISCSI_VERSION_INFO *VersionInfo)
+{
+    if (VersionInfo == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    VersionInfo->MajorVersion = SERVICE_VERSION_MAJOR;
+    VersionInfo->MinorVersion = SERVICE_VERSION_MINOR;
+    VersionInfo->BuildNumber = SERVICE_VERSION_PATCH;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS ISDSC_API GetIScsiInitiatorNodeNameW(WCHAR16 *InitiatorNodeName)
+{
+    if (InitiatorNodeName == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    const char *name = nullptr;
+    ISDSC_STATUS status = findNodeName(&name);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    return convertUtf8ToWide(name, InitiatorNodeName, MAX_ISCSI_NAME_LEN + 1) ? ISDSC_SUCCESS
+                                                                      : SERVICE_STORE_FAILED;
+}
+
+ISDSC_STATUS ISDSC_API ReportIScsiInitiatorListW(ULONG *BufferSize, WCHAR16 *Buffer)
+{
+    if (BufferSize == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    const ULONG needed = sizeof kInitiatorInstanceWide / sizeof(WCHAR16) + 1;
+    if (Buffer == nullptr || *BufferSize < needed) {
+        *BufferSize = needed;
+        return ISDSC_ERROR_INSUFFICIENT_BUFFER;
+    }
+    memcpy(Buffer, kInitiatorInstanceWide, sizeof kInitiatorInstanceWide);
+    Buffer[needed - 1] = 0;
+    *BufferSize = needed;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS ISDSC_API AddIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
+                                                 ULONG InitiatorPortNumber,
+                                                 ISCSI_LOGIN_OPTIONS *LoginOptions,
+                                                 ISCSI_SECURITY_FLAGS SecurityFlags,
+                                                 ISCSI_TARGET_PORTALW *Portal)
+{
+    PortalRow row;
+    memset(&row, 0, sizeof row);
+    PortalEndpoint endpoint;
+    ISDSC_STATUS status = readPortal(Portal, &endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(InitiatorInstance, row.instance, sizeof row.instance);
+    if (status == ISDSC_SUCCESS)
+        status = settingsFromOptions(LoginOptions, &row.login);
+    if (status == ISDSC_SUCCESS && SecurityFlags != 0)
+        status = SERVICE_NOT_SUPPORTED;
+    const char *nodeName = nullptr;
+    if (status == ISDSC_SUCCESS)
+        status = findNodeName(&nodeName);
+    ChapCredentials chap;
+    memset(&chap, 0, sizeof chap);
+    if (status == ISDSC_SUCCESS)
+        status = chapFromSettings(row.login, nodeName, &chap);
+    DiscoveryList found = {nullptr, 0, 0};
+    if (status == ISDSC_SUCCESS)
+        status = discoverTargets(endpoint, nodeName, chap, &found);
+    memset(&chap, 0, sizeof chap);
+    if (status == ISDSC_SUCCESS) {
+        memcpy(row.address, endpoint.address, sizeof row.address);
+        row.socket = endpoint.port;
+        row.portNumber = InitiatorPortNumber;
+        long long id = 0;
+        status = storeBegin(true);
+        if (status == ISDSC_SUCCESS)
+            status = storeSavePortal(row, &id);
+        if (status == ISDSC_SUCCESS)
+            status = storeReplaceDiscovery(id, found);
+        if (status == ISDSC_SUCCESS)
+            status = storeCommit();
+        else
+            storeRollback();
+        if (status == ISDSC_SUCCESS)
+            rememberFresh(row.address, row.socket);
+    }
+    freeDiscoveryList(&found);
+    memset(&row, 0, sizeof row);
+    return status;
+}
+
+ISDSC_STATUS ISDSC_API RemoveIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
+                                                    ULONG InitiatorPortNumber,
+                                                    ISCSI_TARGET_PORTALW *Portal)
+{
+    (void)InitiatorPortNumber;  // a portal is known by its address and socket
+    PortalEndpoint endpoint;
+    char instance[PORTAL_ADDRESS_BYTES];
+    ISDSC_STATUS status = readPortal(Portal, &endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(InitiatorInstance, instance, sizeof instance);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bool found = false;
+    status = storeBegin(true);
+    if (status == ISDSC_SUCCESS)
+        status = storeRemovePortal(endpoint.address, endpoint.port, &found);
+    if (status == ISDSC_SUCCESS)
+        status = storeCommit();
+    else
+        storeRollback();
+    forgetFresh(endpoint.address, endpoint.port);
+    if (status == ISDSC_SUCCESS && !found)
+        status = SERVICE_PORTAL_NOT_FOUND;
+    return status;
+}
+
+ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSize,
+                                           WCHAR16 *Buffer)
+{
+    if (BufferSize == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    if (ForceUpdate) {
+        ISDSC_STATUS status = refreshDiscoveries();
+        if (status != ISDSC_SUCCESS)
+            return status;
+    }
+    NameCollector collector = {{nullptr, 0, 0}, false};
+    ISDSC_STATUS status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = storeVisitTargetNames(collectName, &collector);
+    storeRollback();
+    if (status == ISDSC_SUCCESS && (collector.failed || !appendWideText(&collector.text, "")))
+        status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    if (status == ISDSC_SUCCESS) {
+        // Sizes of this list count characters.
+        ULONG needed = collector.text.size / sizeof(WCHAR16);
+        if (Buffer == nullptr || *BufferSize < needed) {
+            status = ISDSC_ERROR_INSUFFICIENT_BUFFER;
+        } else {
+            memcpy(Buffer, collector.text.bytes, collector.text.size);
+        }
+        *BufferSize = needed;
+    }
+    freeAnswer(&collector.text);
+    return status;
+}
+
+ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
+                                                  WCHAR16 *DiscoveryMechanism,
+                                                  TARGET_INFORMATION_CLASS InfoClass,
+                                                  ULONG *BufferSize, PVOID Buffer)
+{
+    char target[ISCSI_NAME_BYTES];
+    char mechanism[PORTAL_ADDRESS_BYTES + 32];
+    if (BufferSize == nullptr || InfoClass < ProtocolType || InfoClass > LoginOptions)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    ISDSC_STATUS status = readTargetName(TargetName, target, sizeof target);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    if (DiscoveryMechanism != nullptr &&
+        !convertWideToUtf8(DiscoveryMechanism, sizeof mechanism / 3, mechanism, sizeof mechanism))
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    Answer answer = {nullptr, 0, 0};
+    status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = answerTargetInformation(target, DiscoveryMechanism != nullptr ? mechanism : nullptr,
+                                         InfoClass, &answer);
+    storeRollback();
+    if (status == ISDSC_SUCCESS) {
+        status = InfoClass == LoginOptions ? deliverLoginOptions(answer, BufferSize, Buffer)
+                                           : deliverAnswer(answer, BufferSize, Buffer);
+    }
+    freeAnswer(&answer);
+    return status;
+}
+
+ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
+                                         WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
+                                         ISCSI_TARGET_PORTALW *TargetPortal,
+                                         ISCSI_SECURITY_FLAGS SecurityFlags,
+                                         ISCSI_TARGET_MAPPINGW *Mappings,
+                                         ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize,
+                                         CHAR *Key, BOOLEAN IsPersistent,
+                                         ISCSI_UNIQUE_SESSION_ID *UniqueSessionId,
+                                         ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
+{
+    // Sessions of this service expose no devices, so an informational
+    // session is an ordinary one.
+    (void)IsInformationalSession;
+    (void)Key;
+    PersistentLogin login;
+    memset(&login, 0, sizeof login);
+    PortalEndpoint endpoint;
+    ISDSC_STATUS status = readTargetName(TargetName, login.target, sizeof login.target);
+    if (status == ISDSC_SUCCESS)
+        status = readPortal(TargetPortal, &endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(InitiatorInstance, login.instance, sizeof login.instance);
+    if (status == ISDSC_SUCCESS)
+        status = settingsFromOptions(LoginOptions, &login.login);
+    if (status == ISDSC_SUCCESS && (SecurityFlags != 0 || Mappings != nullptr || KeySize != 0))
+        status = SERVICE_NOT_SUPPORTED;
+    const char *nodeName = nullptr;
+    if (status == ISDSC_SUCCESS)
+        status = findNodeName(&nodeName);
+    ChapCredentials chap;
+    memset(&chap, 0, sizeof chap);
+    if (status == ISDSC_SUCCESS)
+        status = chapFromSettings(login.login, nodeName, &chap);
+    if (status == ISDSC_SUCCESS && IsPersistent) {
+        memcpy(login.address, endpoint.address, sizeof login.address);
+        login.socket = endpoint.port;
+        login.portNumber = InitiatorPortNumber;
+        status = storeBegin(true);
+        if (status == ISDSC_SUCCESS)
+            status = storeSavePersistentLogin(login);
+        if (status == ISDSC_SUCCESS)
+            status = storeCommit();
+        else
+            storeRollback();
+        if (status == ISDSC_SUCCESS) {
+            // A persistent login is a record, not a session: no identifiers.
+            if (UniqueSessionId != nullptr)
+                memset(UniqueSessionId, 0, sizeof *UniqueSessionId);
+            if (UniqueConnectionId != nullptr)
+                memset(UniqueConnectionId, 0, sizeof *UniqueConnectionId);
+        }
+    } else if (status == ISDSC_SUCCESS) {
+        SessionIdentity identity;
+        status = openSession(endpoint, nodeName, login.target, chap, wantsHeaderDigest(login.login),
+                             &identity);
+        if (status == ISDSC_SUCCESS) {
+            if (UniqueSessionId != nullptr)
+                *UniqueSessionId = identity.session;
+            if (UniqueConnectionId != nullptr)
+                *UniqueConnectionId = identity.connection;
+        }
+    }
+    memset(&chap, 0, sizeof chap);
+    memset(&login, 0, sizeof login);
+    return status;
+}
+
+ISDSC_STATUS ISDSC_API RemoveIScsiPersistentTargetW(WCHAR16 *InitiatorInstance,
+                                                    ULONG InitiatorPortNumber,
+                                                    WCHAR16 *TargetName,
+                                                    ISCSI_TARGET_PORTALW *Portal)
+{
+    PersistentLogin key;
+    memset(&key, 0, sizeof key);
+    PortalEndpoint endpoint;
+    ISDSC_STATUS status = readTargetName(TargetName, key.target, sizeof key.target);
+    if (status == ISDSC_SUCCESS)
+        status = readPortal(Portal, &endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(InitiatorInstance, key.instance, sizeof key.instance);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    memcpy(key.address, endpoint.address, sizeof key.address);
+    key.socket = endpoint.port;
+    key.portNumber = InitiatorPortNumber;
+    bool found = false;
+    status = storeBegin(true);
+    if (status == ISDSC_SUCCESS)
+        status = storeRemovePersistentLogin(key, &found);
+    if (status == ISDSC_SUCCESS)
+        status = storeCommit();
+    else
+        storeRollback();
+    if (status == ISDSC_SUCCESS && !found)
+        status = SERVICE_PERSISTENT_LOGIN_NOT_FOUND;
+    return status;
+}
+
+}  // extern "C"

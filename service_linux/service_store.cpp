@@ -1,0 +1,543 @@
+#include "service_linux/service_store.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include "service_linux/failure_mapping.h"
+#include "service_linux/service_status.h"
+#include "service_linux/state_location.h"
+
+namespace {
+
+sqlite3 *gDatabase = nullptr;
+bool gInTransaction = false;
+
+const int kSchemaVersion = 1;
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS settings("
+    "  name TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS portals("
+    "  id INTEGER PRIMARY KEY,"
+    "  address TEXT NOT NULL, socket INTEGER NOT NULL,"
+    "  instance TEXT NOT NULL, port_number INTEGER NOT NULL,"
+    "  version INTEGER NOT NULL, specified INTEGER NOT NULL, login_flags INTEGER NOT NULL,"
+    "  auth_type INTEGER NOT NULL, header_digest INTEGER NOT NULL,"
+    "  data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
+    "  time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
+    "  username BLOB NOT NULL, password BLOB NOT NULL,"
+    "  UNIQUE(address, socket));"
+    "CREATE TABLE IF NOT EXISTS discovered("
+    "  portal_id INTEGER NOT NULL REFERENCES portals(id) ON DELETE CASCADE,"
+    "  record INTEGER NOT NULL, target_ordinal INTEGER NOT NULL, target TEXT NOT NULL,"
+    "  address TEXT NOT NULL, socket INTEGER NOT NULL, tag INTEGER NOT NULL,"
+    "  PRIMARY KEY(portal_id, record));"
+    "CREATE INDEX IF NOT EXISTS discovered_by_target ON discovered(target);"
+    "CREATE TABLE IF NOT EXISTS persistent_logins("
+    "  target TEXT NOT NULL, instance TEXT NOT NULL, port_number INTEGER NOT NULL,"
+    "  address TEXT NOT NULL, socket INTEGER NOT NULL,"
+    "  version INTEGER NOT NULL, specified INTEGER NOT NULL, login_flags INTEGER NOT NULL,"
+    "  auth_type INTEGER NOT NULL, header_digest INTEGER NOT NULL,"
+    "  data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
+    "  time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
+    "  username BLOB NOT NULL, password BLOB NOT NULL,"
+    "  PRIMARY KEY(target, instance, port_number, address, socket));";
+
+// The columns of a LoginSettings, in the order the tables hold them.
+#define LOGIN_COLUMNS                                                                   \
+    "version, specified, login_flags, auth_type, header_digest, data_digest, "          \
+    "max_connections, time2wait, time2retain, username, password"
+
+ISDSC_STATUS fail(int result)
+{
+    return statusForStoreResult(result);
+}
+
+ISDSC_STATUS execute(const char *sql)
+{
+    int result = sqlite3_exec(gDatabase, sql, nullptr, nullptr, nullptr);
+    return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS prepare(const char *sql, sqlite3_stmt **statement)
+{
+    int result = sqlite3_prepare_v2(gDatabase, sql, -1, statement, nullptr);
+    return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
+}
+
+// Steps a statement that returns no rows, then finalizes it.
+ISDSC_STATUS runToEnd(sqlite3_stmt *statement)
+{
+    int result = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
+void bindText(sqlite3_stmt *statement, int index, const char *text)
+{
+    sqlite3_bind_text(statement, index, text, -1, SQLITE_STATIC);
+}
+
+// Binds the eleven login columns from index `first` on.
+void bindLogin(sqlite3_stmt *statement, int first, const LoginSettings &login)
+{
+    const ULONG numbers[] = {login.version,        login.informationSpecified,
+                             login.loginFlags,     login.authType,
+                             login.headerDigest,   login.dataDigest,
+                             login.maximumConnections, login.defaultTime2Wait,
+                             login.defaultTime2Retain};
+    for (int i = 0; i < 9; i++)
+        sqlite3_bind_int64(statement, first + i, numbers[i]);
+    sqlite3_bind_blob(statement, first + 9, login.username, static_cast<int>(login.usernameLength),
+                      SQLITE_STATIC);
+    sqlite3_bind_blob(statement, first + 10, login.password, static_cast<int>(login.passwordLength),
+                      SQLITE_STATIC);
+}
+
+ULONG columnUlong(sqlite3_stmt *statement, int index)
+{
+    return static_cast<ULONG>(sqlite3_column_int64(statement, index));
+}
+
+// Copies a text column into out[room], cut to fit (the store only holds what
+// fitted when it was written).
+void columnText(sqlite3_stmt *statement, int index, char *out, size_t room)
+{
+    const unsigned char *text = sqlite3_column_text(statement, index);
+    size_t length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
+    if (length >= room)
+        length = room - 1;
+    if (length > 0)
+        memcpy(out, text, length);
+    out[length] = 0;
+}
+
+void columnBlob(sqlite3_stmt *statement, int index, unsigned char *out, ULONG *length)
+{
+    const void *bytes = sqlite3_column_blob(statement, index);
+    int size = sqlite3_column_bytes(statement, index);
+    if (bytes == nullptr || size < 0)
+        size = 0;
+    if (size > LOGIN_SECRET_BYTES)
+        size = LOGIN_SECRET_BYTES;
+    if (size > 0)
+        memcpy(out, bytes, static_cast<size_t>(size));
+    *length = static_cast<ULONG>(size);
+}
+
+void columnLogin(sqlite3_stmt *statement, int first, LoginSettings *login)
+{
+    login->version = columnUlong(statement, first);
+    login->informationSpecified = columnUlong(statement, first + 1);
+    login->loginFlags = columnUlong(statement, first + 2);
+    login->authType = columnUlong(statement, first + 3);
+    login->headerDigest = columnUlong(statement, first + 4);
+    login->dataDigest = columnUlong(statement, first + 5);
+    login->maximumConnections = columnUlong(statement, first + 6);
+    login->defaultTime2Wait = columnUlong(statement, first + 7);
+    login->defaultTime2Retain = columnUlong(statement, first + 8);
+    columnBlob(statement, first + 9, login->username, &login->usernameLength);
+    columnBlob(statement, first + 10, login->password, &login->passwordLength);
+}
+
+ISDSC_STATUS createSchema()
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("PRAGMA user_version", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    int result = sqlite3_step(statement);
+    int version = result == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    if (result != SQLITE_ROW)
+        return fail(result);
+    if (version == kSchemaVersion)
+        return ISDSC_SUCCESS;
+    if (version > kSchemaVersion)
+        return SERVICE_STORE_FAILED;  // written by a newer service
+    status = execute("BEGIN IMMEDIATE");
+    if (status != ISDSC_SUCCESS)
+        return status;
+    status = execute(kSchema);
+    if (status == ISDSC_SUCCESS)
+        status = execute("PRAGMA user_version = 1");
+    if (status == ISDSC_SUCCESS)
+        status = execute("COMMIT");
+    if (status != ISDSC_SUCCESS)
+        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+    return status;
+}
+
+ISDSC_STATUS openStore()
+{
+    char directory[STATE_PATH_BYTES];
+    ISDSC_STATUS status = findStateDirectory(directory, sizeof directory);
+    if (status == ISDSC_SUCCESS)
+        status = createStateDirectory(directory);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    char path[STATE_PATH_BYTES + 16];
+    snprintf(path, sizeof path, "%s/service.db", directory);
+    // Created for the owner alone; SQLite gives its journal files the same
+    // permissions.
+    int descriptor = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (descriptor < 0)
+        return statusForStateDirectoryErrno(errno);
+    close(descriptor);
+
+    int result = sqlite3_open_v2(path, &gDatabase, SQLITE_OPEN_READWRITE, nullptr);
+    if (result != SQLITE_OK) {
+        sqlite3_close(gDatabase);
+        gDatabase = nullptr;
+        return fail(result);
+    }
+    sqlite3_busy_timeout(gDatabase, STORE_BUSY_TIMEOUT_MS);
+    // WAL: readers never wait for a writer, and a commit is one append.  With
+    // synchronous=NORMAL a killed process loses nothing it committed; only a
+    // power cut may take back the last commits, never the database's
+    // consistency.
+    status = execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    if (status == ISDSC_SUCCESS)
+        status = createSchema();
+    if (status != ISDSC_SUCCESS) {
+        sqlite3_close(gDatabase);
+        gDatabase = nullptr;
+    }
+    return status;
+}
+
+// Gathers PortalRow results of a statement whose columns are id, address,
+// socket, instance, port_number and the login columns.
+ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *count)
+{
+    *rows = nullptr;
+    *count = 0;
+    size_t capacity = 0;
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        if (*count == capacity) {
+            capacity = capacity == 0 ? 4 : capacity * 2;
+            PortalRow *grown = static_cast<PortalRow *>(realloc(*rows, capacity * sizeof(PortalRow)));
+            if (grown == nullptr) {
+                sqlite3_finalize(statement);
+                free(*rows);
+                *rows = nullptr;
+                *count = 0;
+                return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+            }
+            *rows = grown;
+        }
+        PortalRow *row = &(*rows)[*count];
+        memset(row, 0, sizeof *row);
+        row->id = sqlite3_column_int64(statement, 0);
+        columnText(statement, 1, row->address, sizeof row->address);
+        row->socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
+        columnText(statement, 3, row->instance, sizeof row->instance);
+        row->portNumber = columnUlong(statement, 4);
+        columnLogin(statement, 5, &row->login);
+        (*count)++;
+    }
+    sqlite3_finalize(statement);
+    if (result != SQLITE_DONE) {
+        free(*rows);
+        *rows = nullptr;
+        *count = 0;
+        return fail(result);
+    }
+    return ISDSC_SUCCESS;
+}
+
+}  // namespace
+
+ISDSC_STATUS storeBegin(bool write)
+{
+    if (gDatabase == nullptr) {
+        ISDSC_STATUS status = openStore();
+        if (status != ISDSC_SUCCESS)
+            return status;
+    }
+    ISDSC_STATUS status = execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    gInTransaction = status == ISDSC_SUCCESS;
+    return status;
+}
+
+ISDSC_STATUS storeCommit()
+{
+    ISDSC_STATUS status = execute("COMMIT");
+    if (status != ISDSC_SUCCESS)
+        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+    gInTransaction = false;
+    return status;
+}
+
+void storeRollback()
+{
+    if (gDatabase != nullptr && gInTransaction)
+        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+    gInTransaction = false;
+}
+
+void storeClose()
+{
+    storeRollback();
+    if (gDatabase != nullptr)
+        sqlite3_close(gDatabase);
+    gDatabase = nullptr;
+}
+
+ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("SELECT value FROM settings WHERE name = ?1", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, name);
+    int result = sqlite3_step(statement);
+    *found = result == SQLITE_ROW;
+    if (*found)
+        columnText(statement, 0, out, room);
+    sqlite3_finalize(statement);
+    return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, name);
+    bindText(statement, 2, value);
+    return runToEnd(statement);
+}
+
+ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "INSERT INTO portals(address, socket, instance, port_number, " LOGIN_COLUMNS ") "
+        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
+        "ON CONFLICT(address, socket) DO UPDATE SET instance = excluded.instance, "
+        "port_number = excluded.port_number, version = excluded.version, "
+        "specified = excluded.specified, login_flags = excluded.login_flags, "
+        "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
+        "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
+        "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
+        "username = excluded.username, password = excluded.password "
+        "RETURNING id",
+        &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, row.address);
+    sqlite3_bind_int(statement, 2, row.socket);
+    bindText(statement, 3, row.instance);
+    sqlite3_bind_int64(statement, 4, row.portNumber);
+    bindLogin(statement, 5, row.login);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW) {
+        *id = sqlite3_column_int64(statement, 0);
+        result = sqlite3_step(statement);
+    }
+    sqlite3_finalize(statement);
+    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("DELETE FROM discovered WHERE portal_id = ?1", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    sqlite3_bind_int64(statement, 1, portalId);
+    status = runToEnd(statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    status = prepare("INSERT INTO discovered(portal_id, record, target_ordinal, target, address, "
+                     "socket, tag) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                     &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    for (size_t i = 0; i < list.count; i++) {
+        const DiscoveryRecord &record = list.records[i];
+        sqlite3_reset(statement);
+        sqlite3_bind_int64(statement, 1, portalId);
+        sqlite3_bind_int64(statement, 2, static_cast<long long>(i));
+        sqlite3_bind_int64(statement, 3, record.targetOrdinal);
+        bindText(statement, 4, record.target);
+        bindText(statement, 5, record.address);
+        sqlite3_bind_int(statement, 6, record.socket);
+        sqlite3_bind_int64(statement, 7, record.tag);
+        int result = sqlite3_step(statement);
+        if (result != SQLITE_DONE) {
+            sqlite3_finalize(statement);
+            return fail(result);
+        }
+    }
+    sqlite3_finalize(statement);
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS storeRemovePortal(const char *address, USHORT socket, bool *found)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("DELETE FROM portals WHERE address = ?1 AND socket = ?2", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, address);
+    sqlite3_bind_int(statement, 2, socket);
+    status = runToEnd(statement);
+    *found = status == ISDSC_SUCCESS && sqlite3_changes(gDatabase) > 0;
+    return status;
+}
+
+ISDSC_STATUS storePortalStillRegistered(long long id, const char *address, USHORT socket,
+                                        bool *registered)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "SELECT 1 FROM portals WHERE id = ?1 AND address = ?2 AND socket = ?3", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    sqlite3_bind_int64(statement, 1, id);
+    bindText(statement, 2, address);
+    sqlite3_bind_int(statement, 3, socket);
+    int result = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    *registered = result == SQLITE_ROW;
+    return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS
+                                  " FROM portals ORDER BY id",
+                                  &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    return collectPortals(statement, rows, count);
+}
+
+ISDSC_STATUS storePortalsOfTarget(const char *target, PortalRow **rows, size_t *count)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS " FROM portals "
+        "WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) ORDER BY id",
+        &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, target);
+    return collectPortals(statement, rows, count);
+}
+
+ISDSC_STATUS storeTargetRecords(long long portalId, const char *target, DiscoveryList *out)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("SELECT target_ordinal, address, socket, tag FROM discovered "
+                                  "WHERE portal_id = ?1 AND target = ?2 ORDER BY record",
+                                  &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    sqlite3_bind_int64(statement, 1, portalId);
+    bindText(statement, 2, target);
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        DiscoveryRecord record;
+        memset(&record, 0, sizeof record);
+        snprintf(record.target, sizeof record.target, "%s", target);
+        record.targetOrdinal = columnUlong(statement, 0);
+        columnText(statement, 1, record.address, sizeof record.address);
+        record.socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
+        record.tag = columnUlong(statement, 3);
+        if (!appendDiscoveryRecord(out, record)) {
+            sqlite3_finalize(statement);
+            freeDiscoveryList(out);
+            return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
+    sqlite3_finalize(statement);
+    if (result != SQLITE_DONE) {
+        freeDiscoveryList(out);
+        return fail(result);
+    }
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name), void *context)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("SELECT target FROM discovered GROUP BY target "
+                                  "ORDER BY MIN(portal_id * 1048576 + target_ordinal)",
+                                  &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        const unsigned char *name = sqlite3_column_text(statement, 0);
+        if (name != nullptr)
+            visit(context, reinterpret_cast<const char *>(name));
+    }
+    sqlite3_finalize(statement);
+    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "INSERT OR REPLACE INTO persistent_logins(target, instance, port_number, address, "
+        "socket, " LOGIN_COLUMNS ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+        "?13, ?14, ?15, ?16)",
+        &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, login.target);
+    bindText(statement, 2, login.instance);
+    sqlite3_bind_int64(statement, 3, login.portNumber);
+    bindText(statement, 4, login.address);
+    sqlite3_bind_int(statement, 5, login.socket);
+    bindLogin(statement, 6, login.login);
+    return runToEnd(statement);
+}
+
+ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "DELETE FROM persistent_logins WHERE target = ?1 AND instance = ?2 AND "
+        "port_number = ?3 AND address = ?4 AND socket = ?5",
+        &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, key.target);
+    bindText(statement, 2, key.instance);
+    sqlite3_bind_int64(statement, 3, key.portNumber);
+    bindText(statement, 4, key.address);
+    sqlite3_bind_int(statement, 5, key.socket);
+    status = runToEnd(statement);
+    *found = status == ISDSC_SUCCESS && sqlite3_changes(gDatabase) > 0;
+    return status;
+}
+
+ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "SELECT COUNT(*) FROM persistent_logins WHERE ?1 IS NULL OR target = ?1", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    if (target != nullptr)
+        bindText(statement, 1, target);
+    int result = sqlite3_step(statement);
+    *count = result == SQLITE_ROW ? static_cast<size_t>(sqlite3_column_int64(statement, 0)) : 0;
+    sqlite3_finalize(statement);
+    return result == SQLITE_ROW ? ISDSC_SUCCESS : fail(result);
+}

@@ -1,0 +1,131 @@
+#include "service_linux/text_conversion.h"
+
+namespace {
+
+// Decodes one UTF-8 sequence at *text, moving it on.  Returns the code point,
+// or -1 for a malformed, overlong or surrogate sequence.
+long decodeOne(const unsigned char **text)
+{
+    const unsigned char *at = *text;
+    unsigned char lead = at[0];
+    int extra;
+    long code;
+    long minimum;
+    if (lead < 0x80) {
+        *text = at + 1;
+        return lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+        extra = 1, code = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2, code = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3, code = lead & 0x07, minimum = 0x10000;
+    } else {
+        return -1;
+    }
+    for (int i = 1; i <= extra; i++) {
+        if ((at[i] & 0xC0) != 0x80)
+            return -1;
+        code = (code << 6) | (at[i] & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return -1;
+    *text = at + extra + 1;
+    return code;
+}
+
+}  // namespace
+
+bool convertWideToUtf8(const WCHAR16 *source, size_t sourceLimit, char *out, size_t outRoom)
+{
+    if (outRoom == 0)
+        return false;
+    size_t written = 0;
+    for (size_t i = 0;; i++) {
+        if (i >= sourceLimit) {
+            out[0] = 0;
+            return false;
+        }
+        unsigned long code = source[i];
+        if (code == 0)
+            break;
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            unsigned long low = (i + 1 < sourceLimit) ? source[i + 1] : 0;
+            if (low < 0xDC00 || low > 0xDFFF) {
+                out[0] = 0;
+                return false;
+            }
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            i++;
+        } else if (code >= 0xDC00 && code <= 0xDFFF) {
+            out[0] = 0;
+            return false;
+        }
+        unsigned char bytes[4];
+        size_t count;
+        if (code < 0x80) {
+            bytes[0] = static_cast<unsigned char>(code);
+            count = 1;
+        } else if (code < 0x800) {
+            bytes[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+            bytes[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 2;
+        } else if (code < 0x10000) {
+            bytes[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 3;
+        } else {
+            bytes[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+            bytes[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+            count = 4;
+        }
+        if (written + count + 1 > outRoom) {
+            out[0] = 0;
+            return false;
+        }
+        for (size_t b = 0; b < count; b++)
+            out[written++] = static_cast<char>(bytes[b]);
+    }
+    out[written] = 0;
+    return true;
+}
+
+bool convertUtf8ToWide(const char *source, WCHAR16 *out, size_t outRoom)
+{
+    if (outRoom == 0)
+        return false;
+    const unsigned char *at = reinterpret_cast<const unsigned char *>(source);
+    size_t written = 0;
+    while (*at != 0) {
+        long code = decodeOne(&at);
+        size_t units = code >= 0x10000 ? 2 : 1;
+        if (code < 0 || written + units + 1 > outRoom) {
+            out[0] = 0;
+            return false;
+        }
+        if (units == 2) {
+            out[written++] = static_cast<WCHAR16>(0xD800 + ((code - 0x10000) >> 10));
+            out[written++] = static_cast<WCHAR16>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            out[written++] = static_cast<WCHAR16>(code);
+        }
+    }
+    out[written] = 0;
+    return true;
+}
+
+size_t utf8WideCharacters(const char *source)
+{
+    const unsigned char *at = reinterpret_cast<const unsigned char *>(source);
+    size_t length = 0;
+    while (*at != 0) {
+        long code = decodeOne(&at);
+        if (code < 0)
+            return 0;
+        length += code >= 0x10000 ? 2 : 1;
+    }
+    return length;
+}
