@@ -38,12 +38,12 @@ struct ContextState {
 struct OpenSession {
     iscsi_context *context;
     ContextState *state;
+    pid_t owner;   // a forked child inherits the table, not the sessions
 };
 
 OpenSession *gSessions = nullptr;
 size_t gSessionCount = 0;
 size_t gSessionCapacity = 0;
-pid_t gSessionOwner = 0;
 bool gExitHandlerRegistered = false;
 ULONG gNextQualifier = 1;
 
@@ -426,9 +426,9 @@ bool keepSession(iscsi_context *context, ContextState *state)
             return false;
         gExitHandlerRegistered = true;
     }
-    gSessionOwner = getpid();
     gSessions[gSessionCount].context = context;
     gSessions[gSessionCount].state = state;
+    gSessions[gSessionCount].owner = getpid();
     gSessionCount++;
     return true;
 }
@@ -543,12 +543,18 @@ void closeAllSessions()
 {
     if (gSessionCount == 0)
         return;
-    if (gSessionOwner != getpid()) {
-        // A forked child: the sessions are its parent's to close.
-        gSessionCount = 0;
-        return;
+    // Sessions inherited from a parent process stay the parent's: this
+    // process only closes its copies of their sockets, without a logout.
+    size_t count = 0;
+    pid_t self = getpid();
+    for (size_t i = 0; i < gSessionCount; i++) {
+        if (gSessions[i].owner == self) {
+            gSessions[count++] = gSessions[i];
+        } else {
+            iscsi_destroy_context(gSessions[i].context);
+            free(gSessions[i].state);
+        }
     }
-    size_t count = gSessionCount;
     bool *done = static_cast<bool *>(calloc(count, sizeof(bool)));
     struct pollfd *watched = static_cast<struct pollfd *>(calloc(count, sizeof(struct pollfd)));
     if (done != nullptr && watched != nullptr) {

@@ -234,4 +234,269 @@ TEST_F(ServiceOnTargets, IstgtAnswersWithTwoPortalGroups)
     EXPECT_NE(session.AdapterUnique, 0u);
 }
 
+TEST_F(ServiceOnTargets, LogsInWithChapAndRefusesAWrongSecret)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ChapOptions right;
+    fillChapOptions(&right, kChapTarget, kSecret);
+    ASSERT_EQ(addPortal(tgt_.port, &right.options), 0u);
+
+    ASSERT_EQ(login(kChapTarget, tgt_.port, &right.options, true), 0u);
+    ISCSI_UNIQUE_SESSION_ID session;
+    ISCSI_UNIQUE_CONNECTION_ID connection;
+    ASSERT_EQ(login(kChapTarget, tgt_.port, &right.options, false, &session, &connection), 0u);
+    EXPECT_NE(session.AdapterUnique, 0u);
+    EXPECT_NE(connection.AdapterUnique, session.AdapterUnique);
+    EXPECT_EQ(tgtSessionCount(&tgt_, 3), 1);
+
+    ChapOptions wrong;
+    fillChapOptions(&wrong, kChapTarget, "not-the-secret-0");
+    ISDSC_STATUS status = login(kChapTarget, tgt_.port, &wrong.options, false);
+    EXPECT_EQ(status, SERVICE_AUTHENTICATION_FAILED);
+    EXPECT_EQ(statusText(status), "The target refused the login: authentication failed. ");
+    // No CHAP at all for a target that requires it.
+    EXPECT_EQ(login(kChapTarget, tgt_.port, nullptr, false), SERVICE_AUTHENTICATION_FAILED);
+    EXPECT_EQ(tgtSessionCount(&tgt_, 3), 1);
+}
+
+TEST_F(ServiceOnTargets, GivesEveryLoginItsOwnIsidAndLogsOutAtExit)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    ISCSI_UNIQUE_SESSION_ID first, second;
+    ISCSI_UNIQUE_CONNECTION_ID firstConnection, secondConnection;
+    ASSERT_EQ(login(kTargetA, tgt_.port, nullptr, false, &first, &firstConnection), 0u);
+    ASSERT_EQ(login(kTargetA, tgt_.port, nullptr, false, &second, &secondConnection), 0u);
+    // A repeated ISID would have made the target drop the first session.
+    EXPECT_EQ(tgtSessionCount(&tgt_, 1), 2);
+    EXPECT_NE(first.AdapterUnique, second.AdapterUnique);
+    EXPECT_NE(firstConnection.AdapterUnique, secondConnection.AdapterUnique);
+
+    // Another process logs in too and ends: its session goes with it.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ISCSI_UNIQUE_SESSION_ID session;
+        int code = login(kTargetA, tgt_.port, nullptr, false, &session) == 0 ? 0 : 1;
+        if (code == 0 && (session.AdapterUnique == first.AdapterUnique ||
+                          session.AdapterUnique == second.AdapterUnique))
+            code = 2;
+        if (code == 0 && tgtSessionCount(&tgt_, 1) != 3)
+            code = 3;
+        exit(code);  // runs the exit handlers: the logout
+    }
+    EXPECT_EQ(waitChild(child, 20000), 0);
+    EXPECT_EQ(tgtSessionCount(&tgt_, 1), 2);
+    closeAllSessions();
+    EXPECT_EQ(openSessionCount(), 0u);
+    auto start = std::chrono::steady_clock::now();
+    while (tgtSessionCount(&tgt_, 1) != 0 && elapsedMs(start) < 5000)
+        usleep(20000);
+    EXPECT_EQ(tgtSessionCount(&tgt_, 1), 0);
+}
+
+struct UnreachableCase {
+    const char *what;
+    bool silent;
+    ISDSC_STATUS expected;
+    const char *text;
+};
+
+TEST_F(ServiceOnTargets, UnreachablePortalsFailInBoundedTimeAndStoreNothing)
+{
+    setenv("ISCSI_TOOLS_TIMEOUT_MS", "700", 1);
+    const UnreachableCase cases[] = {
+        {"closed port", false, SERVICE_CONNECTION_REFUSED,
+         "The target portal refused the connection. "},
+        {"silent listener", true, SERVICE_NO_ANSWER_IN_TIME,
+         "The target portal did not answer in time. "},
+    };
+    for (const UnreachableCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        int port = 0;
+        int listener = -1;
+        if (c.silent) {
+            listener = startSilentListener(&port);
+            ASSERT_GE(listener, 0);
+        } else {
+            port = freeLoopbackPort();
+        }
+        auto start = std::chrono::steady_clock::now();
+        ISDSC_STATUS status = addPortal(port);
+        long long took = elapsedMs(start);
+        if (listener >= 0)
+            close(listener);
+        EXPECT_EQ(status, c.expected);
+        EXPECT_EQ(statusText(status), c.text);
+        EXPECT_LT(took, 3000);
+        ISDSC_STATUS listed;
+        EXPECT_TRUE(targetList(true, &listed).empty());
+        EXPECT_EQ(listed, 0u);
+        ISCSI_TARGET_PORTALW portal = portalRecord("127.0.0.1", port);
+        EXPECT_EQ(RemoveIScsiSendTargetPortalW(nullptr, ISCSI_ANY_INITIATOR_PORT, &portal),
+                  SERVICE_PORTAL_NOT_FOUND);
+    }
+}
+
+TEST_F(ServiceOnTargets, KeepsStateAcrossRunsAndTheTargetsOfAPortalThatStoppedAnswering)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(addPortal(tgt_.port) == 0 ? 0 : 1);
+    ASSERT_EQ(waitChild(child, 20000), 0);
+
+    // This process has not discovered the portal itself: only the store knows.
+    storeClose();
+    ISDSC_STATUS status;
+    EXPECT_EQ(targetList(false, &status),
+              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
+    EXPECT_EQ(status, 0u);
+
+    stopTgtd(&tgt_);
+    setenv("ISCSI_TOOLS_TIMEOUT_MS", "700", 1);
+    EXPECT_EQ(targetList(true, &status),
+              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
+    EXPECT_EQ(status, 0u);
+
+    ISCSI_TARGET_PORTALW portal = portalRecord("127.0.0.1", tgt_.port);
+    EXPECT_EQ(RemoveIScsiSendTargetPortalW(nullptr, ISCSI_ANY_INITIATOR_PORT, &portal), 0u);
+    EXPECT_TRUE(targetList(false, &status).empty());
+}
+
+TEST_F(ServiceOnTargets, TwoRunsAtOnceBothComplete)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    pid_t children[2];
+    for (pid_t &child : children) {
+        child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            int code = 0;
+            ISDSC_STATUS status;
+            if (addPortal(tgt_.port) != 0)
+                code = 1;
+            else if (targetList(true, &status).size() != 3 || status != 0)
+                code = 2;
+            else if (login(kTargetB, tgt_.port, nullptr, true) != 0)
+                code = 3;
+            else if (login(kTargetB, tgt_.port, nullptr, false) != 0)
+                code = 4;
+            exit(code);
+        }
+    }
+    for (pid_t child : children)
+        EXPECT_EQ(waitChild(child, 30000), 0);
+    storeClose();
+    size_t logins = 0;
+    ASSERT_EQ(storeBegin(false), 0u);
+    EXPECT_EQ(storeCountPersistentLogins(kTargetB, &logins), 0u);
+    storeRollback();
+    EXPECT_EQ(logins, 1u);
+}
+
+TEST_F(ServiceOnTargets, ARunKilledMidwayLeavesAUsableStore)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    ASSERT_EQ(login(kTargetA, tgt_.port, nullptr, true), 0u);
+    storeClose();
+
+    const int delaysMs[] = {40, 150, 320};
+    for (int delay : delaysMs) {
+        SCOPED_TRACE(delay);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int i = 0; i < 100000; i++) {
+                ISCSI_TARGET_PORTALW portal = portalRecord("127.0.0.1", tgt_.port);
+                std::u16string name = wide(kTargetB);
+                addPortal(tgt_.port);
+                login(kTargetB, tgt_.port, nullptr, true);
+                RemoveIScsiPersistentTargetW(nullptr, ISCSI_ANY_INITIATOR_PORT, &name[0], &portal);
+            }
+            _exit(0);
+        }
+        usleep(static_cast<useconds_t>(delay) * 1000);
+        kill(child, SIGKILL);
+        EXPECT_EQ(waitChild(child, 5000), -1);
+
+        sqlite3 *database = nullptr;
+        std::string path = std::string(stateDirectory_) + "/service.db";
+        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK);
+        sqlite3_busy_timeout(database, 5000);
+        sqlite3_stmt *check = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(database, "PRAGMA integrity_check", -1, &check, nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+        EXPECT_STREQ(reinterpret_cast<const char *>(sqlite3_column_text(check, 0)), "ok");
+        sqlite3_finalize(check);
+        sqlite3_close(database);
+
+        storeClose();
+        size_t logins = 0;
+        ASSERT_EQ(storeBegin(false), 0u);
+        EXPECT_EQ(storeCountPersistentLogins(kTargetA, &logins), 0u);
+        storeRollback();
+        EXPECT_EQ(logins, 1u) << "a committed login was lost";
+        ISDSC_STATUS status;
+        EXPECT_EQ(targetList(false, &status).size(), 3u);
+        EXPECT_EQ(status, 0u);
+        EXPECT_EQ(addPortal(tgt_.port), 0u);
+    }
+}
+
+// Every answer of the service, for every target and class, after the secret
+// has been handed to it for discovery and for a persistent login.
+TEST_F(ServiceOnTargets, NeverHandsTheSecretBack)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ChapOptions chap;
+    fillChapOptions(&chap, "", kSecret);  // the node name serves as CHAP name
+    ASSERT_EQ(addPortal(tgt_.port, &chap.options), 0u);
+    ChapOptions loginChap;
+    fillChapOptions(&loginChap, kChapTarget, kSecret);
+    ASSERT_EQ(login(kChapTarget, tgt_.port, &loginChap.options, true), 0u);
+
+    ISDSC_STATUS status;
+    std::vector<std::string> names = targetList(true, &status);
+    ASSERT_EQ(names.size(), 3u);
+    const std::string secret = kSecret;
+    std::u16string wideSecret = wide(secret);
+    const TARGET_INFORMATION_CLASS classes[] = {DiscoveryMechanisms, ProtocolType, TargetAlias,
+                                                PortalGroups, InitiatorName, TargetFlags,
+                                                LoginOptions};
+    for (const std::string &name : names) {
+        for (TARGET_INFORMATION_CLASS infoClass : classes) {
+            SCOPED_TRACE(name + " class " + std::to_string(infoClass));
+            std::vector<unsigned char> data;
+            ASSERT_EQ(queryInformation(name, nullptr, infoClass, &data), 0u);
+            std::string bytes(data.begin(), data.end());
+            std::string wideBytes(reinterpret_cast<const char *>(wideSecret.data()),
+                                  wideSecret.size() * 2);
+            EXPECT_EQ(bytes.find(secret), std::string::npos);
+            EXPECT_EQ(bytes.find(wideBytes), std::string::npos);
+            if (infoClass == LoginOptions) {
+                ISCSI_LOGIN_OPTIONS options;
+                ASSERT_GE(data.size(), sizeof options);
+                memcpy(&options, data.data(), sizeof options);
+                EXPECT_EQ(options.InformationSpecified, 0xE0u);
+                EXPECT_EQ(options.AuthType, ISCSI_CHAP_AUTH_TYPE);
+                EXPECT_EQ(options.PasswordLength, 0u);
+                EXPECT_EQ(options.Password, nullptr);
+                EXPECT_EQ(options.UsernameLength, 0u);
+            }
+        }
+    }
+
+    // The store that keeps the secret is for its owner alone.
+    struct stat info;
+    ASSERT_EQ(stat(stateDirectory_, &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat((std::string(stateDirectory_) + "/service.db").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
 }  // namespace
