@@ -451,7 +451,7 @@ ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSiz
         status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     if (status == ISDSC_SUCCESS) {
         // Sizes of this list count characters.
-        ULONG needed = collector.text.size / sizeof(WCHAR16);
+        ULONG needed = collector.text.size / ULONG{sizeof(WCHAR16)};
         if (Buffer == nullptr || *BufferSize < needed) {
             status = ISDSC_ERROR_INSUFFICIENT_BUFFER;
         } else {
