@@ -242,7 +242,8 @@ ISDSC_STATUS refreshDiscoveries()
         freeDiscoveryList(&found[i]);
     free(found);
     free(answered);
-    memset(portals, 0, count * sizeof(PortalRow));  // the secrets go with the rows
+    if (portals != nullptr)
+        memset(portals, 0, count * sizeof(PortalRow));  // the secrets go with the rows
     free(portals);
     return status;
 }
