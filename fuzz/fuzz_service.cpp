@@ -107,7 +107,7 @@ ULONG takeClaimedSize()
     uint16_t size = takeFuzzU16(&gInput);
     if (size != 0xFFFF)
         return size;
-    return takeFuzzU32(&gInput) % (kPayloadRoom + 1);
+    return static_cast<ULONG>(takeFuzzU32(&gInput) % (kPayloadRoom + 1));
 }
 
 // Appends up to `limit` characters of text to out[room] at *at: one byte a
