@@ -23,6 +23,10 @@ output), and serves every connection the same way until it has lived
   bad-addresses a proper discovery session whose targets carry TargetAddress
                 values without a port or with garbage; normal-session
                 logins are refused with "target not found"
+  stall-login   a proper discovery session that names one target at this
+                portal; a normal-session login to it is never answered
+  drop-login    the same target; a normal-session login has its first stage
+                answered and the connection closed at the next request
 
 Logins of the proper modes need no authentication and accept the first
 digest offered among None; the discovery session is kept until the
@@ -59,7 +63,9 @@ STAGE_FULL_FEATURE = 3
 MANY_TARGET_COUNT = 40
 MANY_TARGET_NAME_CHARS = 110
 
-# TargetAddress values of bad-addresses, each for a target of its own.
+# TargetAddress values of bad-addresses, each for a target of its own.  The
+# host part of each is a numeric loopback address or unparseable: a host
+# name would have the initiator ask the name service, off this machine.
 BAD_ADDRESSES = [
     ('noport', '127.0.0.1'),
     ('emptyport', '127.0.0.1:'),
@@ -67,7 +73,7 @@ BAD_ADDRESSES = [
     ('bigport', '127.0.0.1:99999,1'),
     ('openbracket', '[::1:3260,1'),
     ('onlytag', ',7'),
-    ('controlbytes', '\x01\x02\x7f'),
+    ('controlport', '127.0.0.1:\x01\x02'),
     ('empty', ''),
 ]
 
@@ -186,6 +192,11 @@ def proper_login(connection, header, data, session, mode):
             connection.sendall(login_response(header, session, b'', False, current, 0,
                                               status=(0x02, 0x03)))
             return False
+        if not session.discovery and mode == 'stall-login':
+            wait_for_close(connection)
+            return False
+        if not session.discovery and mode == 'drop-login' and (not transit or following != 1):
+            return False   # a request that is not the first stage: dropped unanswered
         if not session.discovery and current == STAGE_SECURITY:
             answers.append(('TargetPortalGroupTag', '1'))
         done = transit and following == STAGE_FULL_FEATURE
@@ -197,9 +208,25 @@ def proper_login(connection, header, data, session, mode):
         if pdu is None:
             return False
         header, data = pdu
+        if not session.discovery and mode == 'drop-login':
+            return False
+
+
+def wait_for_close(connection, stop=None):
+    """Reads and ignores everything until the initiator closes."""
+    connection.settimeout(0.2)
+    while stop is None or not stop.is_set():
+        try:
+            if not connection.recv(4096):
+                return
+        except socket.timeout:
+            continue
 
 
 def send_targets_data(mode, port):
+    if mode in ('stall-login', 'drop-login'):
+        return key_data([('TargetName', 'iqn.2026-12.test.hostile:login'),
+                         ('TargetAddress', '127.0.0.1:%d,1' % port)])
     if mode == 'many-targets':
         pairs = []
         for i in range(MANY_TARGET_COUNT):
@@ -274,14 +301,7 @@ def serve(connection, mode, port, stop):
             response[5:8] = (0xFFFFFF).to_bytes(3, 'big')
             connection.sendall(bytes(response) + b'A' * 1024)
         elif mode == 'stall':
-            # Wait for the initiator to give up (or for the end of life).
-            connection.settimeout(0.2)
-            while not stop.is_set():
-                try:
-                    if not connection.recv(4096):
-                        return
-                except socket.timeout:
-                    continue
+            wait_for_close(connection, stop)   # or the end of the peer's life
         elif mode == 'drop':
             if (flags & FLAG_TRANSIT) and (flags & 3) == STAGE_FULL_FEATURE:
                 return
@@ -313,7 +333,7 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--mode', required=True,
                         choices=['truncated', 'oversized', 'stall', 'drop', 'many-targets',
-                                 'bad-addresses'])
+                                 'bad-addresses', 'stall-login', 'drop-login'])
     parser.add_argument('--host', default='127.0.0.1')
     parser.add_argument('--port', type=int, default=0)
     parser.add_argument('--port-file')

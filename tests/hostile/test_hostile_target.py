@@ -18,7 +18,8 @@ IO_TIMEOUT = 5.0
 
 def start_peer(mode, folder, lifetime=30):
     """Starts the peer; returns (process, port).  Waits at most 10 s."""
-    port_file = os.path.join(folder, 'port')
+    # A file of its own for each peer: a folder may serve several in turn.
+    port_file = os.path.join(folder, 'port-%s-%d' % (mode, time.monotonic_ns()))
     process = subprocess.Popen([sys.executable, PEER, '--mode', mode, '--port-file', port_file,
                                 '--lifetime', str(lifetime)])
     deadline = time.monotonic() + 10
@@ -196,7 +197,7 @@ class HostileTargetTest(unittest.TestCase):
         answer = self.send_targets(connection)
         self.assertEqual([value for key, value in answer if key == 'TargetAddress'],
                          ['127.0.0.1', '127.0.0.1:', '127.0.0.1:port,1', '127.0.0.1:99999,1',
-                          '[::1:3260,1', ',7', '\x01\x02\x7f', ''])
+                          '[::1:3260,1', ',7', '127.0.0.1:\x01\x02', ''])
         self.assertEqual(len([key for key, _ in answer if key == 'TargetName']), 8)
 
     def test_normal_login_refused_as_not_found(self):
