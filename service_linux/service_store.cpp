@@ -200,8 +200,10 @@ ISDSC_STATUS openStore()
     // WAL: readers never wait for a writer, and a commit is one append.  With
     // synchronous=NORMAL a killed process loses nothing it committed; only a
     // power cut may take back the last commits, never the database's
-    // consistency.
-    status = execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+    // consistency.  Every run is the first connection and rebuilds its index
+    // from the whole log, so the log is checkpointed early and kept short.
+    status = execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                     "PRAGMA wal_autocheckpoint=100; PRAGMA journal_size_limit=1048576;");
     if (status == ISDSC_SUCCESS)
         status = createSchema();
     if (status != ISDSC_SUCCESS) {
