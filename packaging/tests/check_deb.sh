@@ -37,8 +37,9 @@ case "$out" in "New Atom: "[1-9]*) ;; *) echo "FAIL: tessmark add printed: $out"
 out=$(TESSMARK_ATOM_TABLE="$table" "$scratch/root/usr/bin/tessmark" find DEB-MARKER)
 case "$out" in "Found Atom: "[1-9]*) ;; *) echo "FAIL: tessmark find printed: $out"; exit 1 ;; esac
 
+# The service keeps its store in a folder of this test's, not the host's.
 set +e
-out=$(timeout 60 "$scratch/root/usr/sbin/targetlogin" 2>&1)
+out=$(ISCSI_TOOLS_STATE_DIR="$scratch/state" timeout 60 "$scratch/root/usr/sbin/targetlogin" 2>&1)
 code=$?
 set -e
 [ "$code" = 2 ] || { echo "FAIL: targetlogin without arguments ended with $code"; echo "$out"; exit 1; }
