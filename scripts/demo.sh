@@ -32,9 +32,16 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); p
 control=$(( 1000 + port % 31000 ))
 truncate -s 4M "$work/plain.img" "$work/secured.img"
 
-"${sudo_cmd[@]}" tgtd -f -C "$control" --iscsi "portal=127.0.0.1:$port" > "$work/tgtd.log" 2>&1 &
-tgtd_pid=$!
-disown "$tgtd_pid"   # its end is ours to report, not the shell's
+# The shell writes its own pid and becomes tgtd, so that the pid is tgtd's
+# even when sudo stands between.
+"${sudo_cmd[@]}" sh -c 'echo $$ > "$1"; shift; exec "$@"' sh "$work/tgtd.pid" \
+  tgtd -f -C "$control" --iscsi "portal=127.0.0.1:$port" > "$work/tgtd.log" 2>&1 &
+disown $!   # its end is ours to report, not the shell's
+for _ in $(seq 1 50); do
+  [ -s "$work/tgtd.pid" ] && break
+  sleep 0.1
+done
+tgtd_pid=$(cat "$work/tgtd.pid")
 for _ in $(seq 1 100); do
   if "${sudo_cmd[@]}" tgtadm -C "$control" --lld iscsi --op show --mode target > /dev/null 2>&1; then break; fi
   sleep 0.1
