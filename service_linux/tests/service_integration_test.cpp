@@ -499,4 +499,33 @@ TEST_F(ServiceOnTargets, NeverHandsTheSecretBack)
     EXPECT_EQ(info.st_mode & 0777, 0600u);
 }
 
+// A listener that answers with something other than iSCSI, or with
+// nothing, and closes: the add fails at once with the text that says so.
+TEST_F(ServiceOnTargets, APortalThatIsNoIscsiTargetFailsWithItsText)
+{
+    struct Case {
+        const char *what;
+        std::string reply;
+        ISDSC_STATUS expected;
+    };
+    const Case cases[] = {
+        {"web server", std::string("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n") +
+                           std::string(64, ' '),
+         SERVICE_NOT_AN_ISCSI_TARGET},
+        {"closes at once", std::string(), SERVICE_CONNECTION_CLOSED},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        int port = 0;
+        pid_t responder = startResponder(c.reply.data(), c.reply.size(), &port);
+        ASSERT_GT(responder, 0);
+        auto start = std::chrono::steady_clock::now();
+        ISDSC_STATUS status = addPortal(port);
+        long long took = elapsedMs(start);
+        stopResponder(responder);
+        EXPECT_EQ(status, c.expected) << statusText(status);
+        EXPECT_LT(took, 2500);
+    }
+}
+
 }  // namespace

@@ -426,3 +426,40 @@ int startSilentListener(int *port)
     *port = ntohs(where.sin_port);
     return fd;
 }
+
+pid_t startResponder(const char *reply, size_t length, int *port)
+{
+    int listener = startSilentListener(port);
+    if (listener < 0)
+        return -1;
+    char copy[512];
+    if (length > sizeof copy)
+        length = sizeof copy;
+    memcpy(copy, reply, length);
+    pid_t pid = fork();
+    if (pid != 0) {
+        close(listener);
+        return pid;
+    }
+    alarm(20);
+    for (;;) {
+        int connection = accept(listener, nullptr, nullptr);
+        if (connection < 0)
+            _exit(0);
+        char request[1024];
+        ssize_t got = read(connection, request, sizeof request);
+        (void)got;
+        ssize_t sent = write(connection, copy, length);
+        (void)sent;
+        usleep(50000);
+        close(connection);
+    }
+}
+
+void stopResponder(pid_t pid)
+{
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        killAndReap(pid, 5000);
+    }
+}

@@ -52,4 +52,10 @@ void stopIstgt(TargetDaemon *d);
 // its descriptor and port, or -1.
 int startSilentListener(int *port);
 
+// A child process on 127.0.0.1 that answers every connection with `reply`
+// (at most 512 bytes) and closes it, for at most 20 seconds; returns its pid
+// and port, or -1.  Stop it with stopResponder.
+pid_t startResponder(const char *reply, size_t length, int *port);
+void stopResponder(pid_t pid);
+
 #endif  // SERVICE_LINUX_TESTS_TARGET_DAEMONS_H
