@@ -305,16 +305,6 @@ ISDSC_STATUS serviceUntil(iscsi_context *context, const bool *done, long long de
             if (getsockopt(watched.fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0)
                 return failureStatus(step, FAILURE_ERRNO, error, nullptr);
         }
-        if ((watched.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-            // A peer that closed without a word: libiscsi would only report
-            // that it cannot reconnect.
-            char next;
-            ssize_t waiting = recv(watched.fd, &next, 1, MSG_PEEK | MSG_DONTWAIT);
-            if (waiting == 0)
-                return failureStatus(step, FAILURE_ERRNO, 0, nullptr);
-            if (waiting < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
-                return failureStatus(step, FAILURE_ERRNO, errno, nullptr);
-        }
         if (iscsi_service(context, watched.revents) < 0)
             return failureStatus(step, FAILURE_LIBRARY, 0, iscsi_get_error(context));
     }

@@ -500,7 +500,8 @@ TEST_F(ServiceOnTargets, NeverHandsTheSecretBack)
 }
 
 // A listener that answers with something other than iSCSI, or with
-// nothing, and closes: the add fails at once with the text that says so.
+// nothing, and closes: the add fails at once, and says that the portal is no
+// iSCSI target.
 TEST_F(ServiceOnTargets, APortalThatIsNoIscsiTargetFailsWithItsText)
 {
     struct Case {
@@ -512,7 +513,7 @@ TEST_F(ServiceOnTargets, APortalThatIsNoIscsiTargetFailsWithItsText)
         {"web server", std::string("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n") +
                            std::string(64, ' '),
          SERVICE_NOT_AN_ISCSI_TARGET},
-        {"closes at once", std::string(), SERVICE_CONNECTION_CLOSED},
+        {"closes at once", std::string(), SERVICE_NOT_AN_ISCSI_TARGET},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
