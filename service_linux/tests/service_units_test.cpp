@@ -159,6 +159,12 @@ TEST(PortalText, TargetAddressesSplitIntoAddressPortAndTag)
         {"127.0.0.1:3260,x", false, "", 0, 0},
         {"[::1:3260,1", false, "", 0, 0},
         {"[::1]x3260,1", false, "", 0, 0},
+        {"f[::1]:3261,2", false, "", 0, 0},
+        {"[[::1]]:3260", false, "", 0, 0},
+        {"a]b:3260", false, "", 0, 0},
+        {"\x01\x02\x7f", false, "", 0, 0},
+        {"127.0.0.1 :3260", false, "", 0, 0},
+        {"host\tname,1", false, "", 0, 0},
     };
     for (const AddressCase &c : cases) {
         SCOPED_TRACE(c.text);
