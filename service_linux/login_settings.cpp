@@ -17,9 +17,12 @@ ISDSC_STATUS settingsFromOptions(const ISCSI_LOGIN_OPTIONS *options, LoginSettin
     settings->version = options->Version;
     settings->informationSpecified = options->InformationSpecified;
     settings->loginFlags = options->LoginFlags;
-    settings->authType = static_cast<ULONG>(options->AuthType);
-    settings->headerDigest = static_cast<ULONG>(options->HeaderDigest);
-    settings->dataDigest = static_cast<ULONG>(options->DataDigest);
+    // The code fields are read as their 32 bits: a caller may pass a code
+    // that the enumeration does not name, and loading that as the
+    // enumeration is undefined.
+    memcpy(&settings->authType, &options->AuthType, sizeof settings->authType);
+    memcpy(&settings->headerDigest, &options->HeaderDigest, sizeof settings->headerDigest);
+    memcpy(&settings->dataDigest, &options->DataDigest, sizeof settings->dataDigest);
     settings->maximumConnections = options->MaximumConnections;
     settings->defaultTime2Wait = options->DefaultTime2Wait;
     settings->defaultTime2Retain = options->DefaultTime2Retain;

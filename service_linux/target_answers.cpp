@@ -118,9 +118,11 @@ bool buildLoginOptions(const LoginSettings &settings, Answer *answer)
     record.Version = settings.version;
     record.InformationSpecified = settings.informationSpecified;
     record.LoginFlags = settings.loginFlags;
-    record.AuthType = static_cast<ISCSI_AUTH_TYPES>(settings.authType);
-    record.HeaderDigest = static_cast<ISCSI_DIGEST_TYPES>(settings.headerDigest);
-    record.DataDigest = static_cast<ISCSI_DIGEST_TYPES>(settings.dataDigest);
+    // Stored codes go back as their 32 bits, named by the enumeration or not
+    // (a cast of an unnamed code to the enumeration is undefined).
+    memcpy(&record.AuthType, &settings.authType, sizeof record.AuthType);
+    memcpy(&record.HeaderDigest, &settings.headerDigest, sizeof record.HeaderDigest);
+    memcpy(&record.DataDigest, &settings.dataDigest, sizeof record.DataDigest);
     record.MaximumConnections = settings.maximumConnections;
     record.DefaultTime2Wait = settings.defaultTime2Wait;
     record.DefaultTime2Retain = settings.defaultTime2Retain;
