@@ -83,12 +83,12 @@ bool parseTargetAddress(const char *text, char *address, size_t addressRoom, USH
         return false;
     if (hostLength == 0 || hostLength + 1 > addressRoom || portValue == 0)
         return false;
-    // No host name or address holds blanks, control characters or brackets
-    // (those of an IPv6 address are gone by now).  Such an address would
-    // reach the name service, and would not survive formatEndpoint.
+    // No host name or address holds blanks, control characters, commas or
+    // brackets (those of an IPv6 address are gone by now).  Such an address
+    // would reach the name service, and would not survive formatEndpoint.
     for (size_t i = 0; i < hostLength; i++) {
         unsigned char byte = static_cast<unsigned char>(hostStart[i]);
-        if (byte <= 0x20 || byte == 0x7F || byte == '[' || byte == ']')
+        if (byte <= 0x20 || byte == 0x7F || byte == ',' || byte == '[' || byte == ']')
             return false;
     }
     memcpy(address, hostStart, hostLength);

@@ -165,6 +165,7 @@ TEST(PortalText, TargetAddressesSplitIntoAddressPortAndTag)
         {"\x01\x02\x7f", false, "", 0, 0},
         {"127.0.0.1 :3260", false, "", 0, 0},
         {"host\tname,1", false, "", 0, 0},
+        {"a,b:3260,1", false, "", 0, 0},
     };
     for (const AddressCase &c : cases) {
         SCOPED_TRACE(c.text);
