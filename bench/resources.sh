@@ -8,10 +8,16 @@
 #     stand-in's scenario store and call log left out: those grow with the
 #     scenario by design), which must stay flat as N grows;
 # and a valgrind memcheck leak check of the 60-target run, which must be
-# clean.  Exit code 0 when the heap is flat and no leak is found.
+# clean.  Then the same counts over the Linux service against the hostile
+# target's many-portals mode on loopback (the service's discovery and a
+# refused login for every portal): the same figures, the whole process's
+# peak heap (it holds each discovery answer, so it grows with the answer),
+# and a memcheck run that must find nothing definitely or indirectly lost.
+# Exit code 0 when the tool's heap is flat and no leak is found.
 #   BENCH_BUILD   build folder (default build-bench/, a plain build over the
 #                 stand-in)
 #   BENCH_TARGETS the target counts (default "15 30 60")
+#   BENCH_LINUX   0 leaves out the runs over the Linux service
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BENCH_BUILD:-$root/build-bench}"
@@ -97,6 +103,78 @@ if [ "$memcheck" != 0 ]; then
   cat "$work/memcheck" >&2
   verdict=1
 fi
+if [ "${BENCH_LINUX:-1}" != 0 ]; then
+  linux_build="${BENCH_LINUX_BUILD:-$root/build-bench-linux}"
+  cmake -S "$root" -B "$linux_build" -DTOOLS_BUILD_TESTS=OFF -DTOOLS_LINUX_SERVICE=ON \
+        -DTOOLS_SANITIZE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$linux_build" -j 2 --target targetlogin >/dev/null
+  linux_exe="$linux_build/targetlogin/targetlogin"
+  peer_pid=""
+  stop_peer() {
+    if [ -n "$peer_pid" ]; then
+      kill "$peer_pid" 2>/dev/null || true
+      wait "$peer_pid" 2>/dev/null || true
+      peer_pid=""
+    fi
+  }
+  trap 'stop_peer; rm -rf "$work"' EXIT
+  start_peer() {   # start_peer TARGETS: sets peer_port
+    rm -f "$work/peer-port"
+    python3 "$root/tests/hostile/hostile_target.py" --mode many-portals --targets "$1" \
+            --portals "$portals" --port-file "$work/peer-port" --lifetime 600 &
+    peer_pid=$!
+    for _ in $(seq 100); do
+      [ -s "$work/peer-port" ] && break
+      sleep 0.1
+    done
+    peer_port=$(cat "$work/peer-port")
+  }
+  export ISCSI_TOOLS_TIMEOUT_MS=2000
+  unset ISCSI_STANDIN_SCENARIO
+
+  echo
+  echo "over the Linux service, against the hostile target on loopback (every login refused):"
+  printf '%-8s %-8s %-5s %-7s %-9s %-12s %-16s\n' targets portals exit logins "wall(s)" "peakRSS(KiB)" "heap(B)"
+  for n in $counts; do
+    start_peer "$n"
+    export ISCSI_TOOLS_STATE_DIR="$work/state-$n"
+    set +e
+    /usr/bin/time -f '%M %e' -o "$work/ltime-$n" "$linux_exe" 127.0.0.1 -p "$peer_port" -a \
+        >"$work/lout-$n" 2>"$work/lerr-$n"
+    code=$?
+    set -e
+    read -r rss wall <"$work/ltime-$n"
+    attempts=$(grep -c '^LoginTarget to ' "$work/lout-$n" || true)
+    if [ "$code" != 0 ] || [ "$attempts" != $((n * portals)) ]; then
+      echo "resources: the $n-target run over the Linux service did not end as expected (exit $code, $attempts logins)" >&2
+      tail -5 "$work/lout-$n" "$work/lerr-$n" >&2
+      verdict=1
+    fi
+    export ISCSI_TOOLS_STATE_DIR="$work/mstate-$n"
+    valgrind --tool=massif --massif-out-file="$work/lmassif-$n" "$linux_exe" 127.0.0.1 -p "$peer_port" -a \
+        >/dev/null 2>&1 || true
+    heap=$(ms_print "$work/lmassif-$n" | awk '/^ *n +time/ {table=1; next} table && $1 ~ /^[0-9]+$/ {gsub(",", "", $3); if ($3 > peak) peak = $3} END {print peak + 0}')
+    printf '%-8s %-8s %-5s %-7s %-9s %-12s %-16s\n' "$n" "$portals" "$code" "$attempts" "$wall" "$rss" "$heap"
+    if [ "$n" = "$last" ]; then
+      export ISCSI_TOOLS_STATE_DIR="$work/cstate-$n"
+      set +e
+      valgrind --tool=memcheck --leak-check=full --errors-for-leak-kinds=definite,indirect \
+               --error-exitcode=99 "$linux_exe" 127.0.0.1 -p "$peer_port" -a >/dev/null 2>"$work/lmemcheck"
+      memcheck=$?
+      set -e
+      echo "memcheck, $last targets x $portals portals over the Linux service:"
+      grep -E 'in use at exit|definitely lost|indirectly lost|possibly lost|ERROR SUMMARY' "$work/lmemcheck" |
+          sed 's/^==[0-9]*== */  /'
+      if [ "$memcheck" != 0 ]; then
+        echo "resources: memcheck found leaks or errors over the Linux service (exit $memcheck)" >&2
+        grep -A25 'definitely lost in\|indirectly lost in\|Invalid' "$work/lmemcheck" | head -80 >&2
+        verdict=1
+      fi
+    fi
+    stop_peer
+  done
+fi
+
 if [ "$verdict" = 0 ]; then
   echo "resources: tool heap flat (within $flat_slack_bytes bytes) and no leak"
 fi

@@ -27,6 +27,10 @@ output), and serves every connection the same way until it has lived
                 portal; a normal-session login to it is never answered
   drop-login    the same target; a normal-session login has its first stage
                 answered and the connection closed at the next request
+  many-portals  a proper discovery session naming --targets targets, each
+                with --portals TargetAddress values 127.0.0.K:port (K = 1
+                up; only 127.0.0.1 listens); normal-session logins are
+                refused with "target not found" (for the resource benchmark)
 
 Logins of the proper modes need no authentication and accept the first
 digest offered among None; the discovery session is kept until the
@@ -188,7 +192,7 @@ def proper_login(connection, header, data, session, mode):
         answers = negotiate(keys, session)
         if current == STAGE_SECURITY and not any(k == 'AuthMethod' for k, _ in answers):
             answers.append(('AuthMethod', 'None'))
-        if not session.discovery and mode == 'bad-addresses':
+        if not session.discovery and mode in ('bad-addresses', 'many-portals'):
             connection.sendall(login_response(header, session, b'', False, current, 0,
                                               status=(0x02, 0x03)))
             return False
@@ -223,7 +227,14 @@ def wait_for_close(connection, stop=None):
             continue
 
 
-def send_targets_data(mode, port):
+def send_targets_data(mode, port, targets=0, portals=0):
+    if mode == 'many-portals':
+        pairs = []
+        for i in range(targets):
+            pairs.append(('TargetName', 'iqn.2026-12.test.hostile:portals-%03d' % i))
+            pairs += [('TargetAddress', '127.0.0.%d:%d,%d' % (k + 1, port, k + 1))
+                      for k in range(portals)]
+        return key_data(pairs)
     if mode in ('stall-login', 'drop-login'):
         return key_data([('TargetName', 'iqn.2026-12.test.hostile:login'),
                          ('TargetAddress', '127.0.0.1:%d,1' % port)])
@@ -240,7 +251,7 @@ def send_targets_data(mode, port):
     return key_data(pairs)
 
 
-def full_feature(connection, session, mode, port):
+def full_feature(connection, session, mode, port, sizes):
     """Text, NOP and logout requests of a logged-in connection."""
     while True:
         pdu = read_pdu(connection)
@@ -249,7 +260,7 @@ def full_feature(connection, session, mode, port):
         header, data = pdu
         opcode = header[0] & 0x3F
         if opcode == OP_TEXT_REQUEST:
-            answer = send_targets_data(mode, port) if session.discovery else b''
+            answer = send_targets_data(mode, port, *sizes) if session.discovery else b''
             response = bytearray(BHS_BYTES)
             response[0] = OP_TEXT_RESPONSE
             response[1] = 0x80
@@ -280,7 +291,7 @@ def full_feature(connection, session, mode, port):
             return   # anything else ends the connection
 
 
-def serve(connection, mode, port, stop):
+def serve(connection, mode, port, stop, sizes):
     session = Session()
     try:
         connection.settimeout(None)
@@ -311,7 +322,7 @@ def serve(connection, mode, port, stop):
             read_pdu(connection)   # the next request: dropped unanswered
         else:
             if proper_login(connection, header, data, session, mode):
-                full_feature(connection, session, mode, port)
+                full_feature(connection, session, mode, port, sizes)
     except OSError:
         pass
     finally:
@@ -333,7 +344,9 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--mode', required=True,
                         choices=['truncated', 'oversized', 'stall', 'drop', 'many-targets',
-                                 'bad-addresses', 'stall-login', 'drop-login'])
+                                 'bad-addresses', 'stall-login', 'drop-login', 'many-portals'])
+    parser.add_argument('--targets', type=int, default=60, help='many-portals: targets named')
+    parser.add_argument('--portals', type=int, default=16, help='many-portals: portals a target')
     parser.add_argument('--host', default='127.0.0.1')
     parser.add_argument('--port', type=int, default=0)
     parser.add_argument('--port-file')
@@ -368,7 +381,8 @@ def main(argv):
             continue
         except OSError:
             break
-        worker = threading.Thread(target=serve, args=(connection, args.mode, port, stop),
+        worker = threading.Thread(target=serve, args=(connection, args.mode, port, stop,
+                                                      (args.targets, args.portals)),
                                   daemon=True)
         worker.start()
         workers.append(worker)

@@ -20,6 +20,9 @@ STEP_TIMEOUT_MS = 1000
 RUN_LIMIT_SECONDS = 20
 
 NOT_ISCSI = 'The target portal does not answer as an iSCSI target. '
+CLOSED = 'The target portal closed the connection. '
+# A peer that sends a broken answer and closes may be seen as either.
+BROKEN = (NOT_ISCSI, CLOSED)
 NO_ANSWER = 'The target portal did not answer in time. '
 TOO_SMALL = 'The data area passed to a system call is too small. '
 NO_SUCH_TARGET = 'The target refused the login: it has no target of this name. '
@@ -83,14 +86,15 @@ class TargetloginAgainstHostileTarget(unittest.TestCase):
 
     def test_broken_logins_to_the_portal_then_a_usable_store(self):
         start_up = self.start_up_report()
-        cases = [('truncated', NOT_ISCSI), ('oversized', NOT_ISCSI), ('stall', NO_ANSWER),
-                 ('drop', NOT_ISCSI)]
-        for mode, text in cases:
+        cases = [('truncated', BROKEN), ('oversized', BROKEN), ('stall', (NO_ANSWER,)),
+                 ('drop', BROKEN)]
+        for mode, texts in cases:
             with self.subTest(mode=mode):
                 process, port = self.peer(mode)
                 code, output, elapsed = self.run_tool('127.0.0.1', '-p', str(port))
                 stop_peer(process)
-                self.assertEqual(output, start_up + 'Error adding target portal 127.0.0.1: %s\n' % text)
+                self.assertIn(output, [start_up + 'Error adding target portal 127.0.0.1: %s\n' % text
+                                       for text in texts])
                 self.assertEqual(code, 1)
                 if mode == 'stall':
                     self.assertGreaterEqual(elapsed, STEP_TIMEOUT_MS / 1000.0 * 0.9)
@@ -121,22 +125,23 @@ class TargetloginAgainstHostileTarget(unittest.TestCase):
             self.assertLess(elapsed, 3 * STEP_TIMEOUT_MS / 1000.0 + 2)
         self.assertEqual(self.start_up_report(), start_up)
 
-    def login_failure_twice(self, mode, text, at_least):
+    def login_failure_twice(self, mode, texts, at_least):
         start_up = self.start_up_report()
         instance = start_up.split('\n')[3]
         _, port = self.peer(mode)
         for _ in range(2):   # the failed login's clean-up leaves the store as before
             code, output, elapsed = self.run_tool('127.0.0.1', '-p', str(port))
-            self.assertEqual(output, start_up + self.one_target_report(port, instance, text))
+            self.assertIn(output, [start_up + self.one_target_report(port, instance, text)
+                                   for text in texts])
             self.assertEqual(code, 0)
             self.assertGreaterEqual(elapsed, at_least)
             self.assertLess(elapsed, 4 * STEP_TIMEOUT_MS / 1000.0 + 2)
 
     def test_login_response_that_never_completes(self):
-        self.login_failure_twice('stall-login', NO_ANSWER, STEP_TIMEOUT_MS / 1000.0 * 0.9)
+        self.login_failure_twice('stall-login', (NO_ANSWER,), STEP_TIMEOUT_MS / 1000.0 * 0.9)
 
     def test_connection_dropped_in_the_middle_of_a_login(self):
-        self.login_failure_twice('drop-login', NOT_ISCSI, 0)
+        self.login_failure_twice('drop-login', BROKEN, 0)
 
 
 if __name__ == '__main__':
