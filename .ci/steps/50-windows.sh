@@ -67,6 +67,11 @@ fi
 for arch in "${wine_arches[@]}"; do
   folder="$root/build-win-$arch/wine-test"
   echo "=== windows: $arch under Wine"
+  for tool in ovelin:nodequery targetlogin:targetlogin; do
+    echo "--- windows: $arch ${tool%%:*} end-to-end cases"
+    python3 "$root/tests/e2e/run_case.py" --wrapper "$wine_run" --platform wine --windows-paths \
+            --exe "$folder/${tool%%:*}.exe" "$root/${tool#*:}"/tests/cases/*.case || failed=1
+  done
   python3 "$tests/tessmark_wine_test.py" "$wine_run" "$folder/tessmark.exe" || failed=1
   python3 "$tests/atom_differential_test.py" "$wine_run" "$folder/tessmark.exe" \
           "$linux_build/atommarker/tessmark" || failed=1
