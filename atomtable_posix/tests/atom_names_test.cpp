@@ -8,6 +8,15 @@
 
 namespace {
 
+std::string repeat(const std::string &piece, size_t times)
+{
+    std::string text;
+    for (size_t i = 0; i < times; ++i) {
+        text += piece;
+    }
+    return text;
+}
+
 struct NameCase {
     std::string name;
     AtomNameKind kind;
@@ -42,6 +51,16 @@ TEST(AtomNames, ReadsNamesAsThePlatformDoes)
         {"#-1", ATOM_NAME_STRING, 0},
         {"12", ATOM_NAME_STRING, 0},
         {"##12", ATOM_NAME_STRING, 0},
+        // The limit counts 16-bit characters, not bytes.
+        {repeat("\xc3\xa9", 255), ATOM_NAME_STRING, 0},         // 510 bytes
+        {repeat("\xc3\xa9", 256), ATOM_NAME_INVALID, 0},
+        {repeat("\xe4\xb8\xad", 255), ATOM_NAME_STRING, 0},     // 765 bytes
+        {repeat("\xe4\xb8\xad", 255) + "a", ATOM_NAME_INVALID, 0},
+        {repeat("\xf0\x9f\x98\x80", 127) + "a", ATOM_NAME_STRING, 0},  // two each
+        {repeat("\xf0\x9f\x98\x80", 128), ATOM_NAME_INVALID, 0},
+        {std::string(255, '\xff'), ATOM_NAME_STRING, 0},          // a stray byte is one
+        {std::string(256, '\xff'), ATOM_NAME_INVALID, 0},
+        {"#1\xd9\xa3", ATOM_NAME_STRING, 0},                      // an Arabic digit
     };
     for (const NameCase &c : cases) {
         SCOPED_TRACE("name \"" + c.name.substr(0, 20) + "\" of " + std::to_string(c.name.size()) + " bytes");
@@ -56,7 +75,7 @@ TEST(AtomNames, ReadsNamesAsThePlatformDoes)
     }
 }
 
-TEST(AtomNames, ComparesWithoutRegardToAsciiCase)
+TEST(AtomNames, ComparesWithoutRegardToCase)
 {
     struct {
         const char *left;
@@ -69,12 +88,27 @@ TEST(AtomNames, ComparesWithoutRegardToAsciiCase)
         {"marker", "market", false},
         {"a@[", "A`{", false},                   // neighbours of the letters
         {"\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9", true},
-        {"\xc3\xa9t\xc3\xa9", "\xc3\x89T\xc3\x89", false},  // ASCII only
-        {"\xe9", "\xc9", false},
+        {"\xc3\xa9t\xc3\xa9", "\xc3\x89T\xc3\x89", true},      // é É
+        {"\xc3\xbf", "\xc5\xb8", true},                      // ÿ Ÿ
+        {"\xc5\xa1", "\xc5\xa0", true},                      // š Š
+        {"\xd0\xb4\xd0\xb0", "\xd0\x94\xd0\x90", true},          // да ДА
+        {"\xe1\xbe\x80", "\xe1\xbe\x88", true},                // ᾀ and its title form
+        {"\xe2\xb1\xa5", "\xc8\xba", true},                  // ⱥ Ⱥ: 3 and 2 bytes
+        {"\xc3\x9f", "\xe1\xba\x9e", false},                 // ß ẞ: no pair
+        {"\xc2\xb5", "\xce\x9c", false},                      // micro sign, Mu
+        {"\xc4\xb1", "I", false},                           // dotless i
+        {"\xc5\xbf", "S", false},                           // long s
+        {"k", "\xe2\x84\xaa", false},                        // Kelvin sign
+        {"\xf0\x90\x90\xa8", "\xf0\x90\x90\x80", false},          // beyond 16 bits
+        {"\xe9", "\xc9", false},                            // stray bytes as they are
+        {"\xe9", "\xe9", true},
+        {"\xc1\x81", "A", false},                           // over-long "A"
+        {"\xc3", "\xc3\xa9", false},                         // cut sequence
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::string(c.left) + " / " + c.right);
         EXPECT_EQ(c.equal, atomNamesEqual(c.left, std::strlen(c.left), c.right, std::strlen(c.right)));
+        EXPECT_EQ(c.equal, atomNamesEqual(c.right, std::strlen(c.right), c.left, std::strlen(c.left)));
     }
 }
 

@@ -42,6 +42,17 @@ const std::string kLongest(255, 'n');
 const std::string kTooLong(256, 'n');
 const std::string kLongestUpper(255, 'N');
 
+// 255 characters of two bytes each.
+std::string accented(size_t characters)
+{
+    std::string text;
+    for (size_t i = 0; i < characters; ++i) {
+        text += "\xc3\xa9";
+    }
+    return text;
+}
+const std::string kLongestAccented = accented(255);
+
 class AtomOperationsTest : public PrivateAtomTableTest {};
 
 TEST_F(AtomOperationsTest, FindAddDeleteAndTheirErrorCodes)
@@ -84,9 +95,12 @@ TEST_F(AtomOperationsTest, FindAddDeleteAndTheirErrorCodes)
         {ADD, "#", 0, 0xC005, kUntouched},
         {ADD, "#12 ", 0, 0xC006, kUntouched},
         {FIND, "#ABC", 0, 0xC003, kUntouched},
-        // Bytes from 0x80 up are compared as they are.
+        // Letters beyond ASCII fold too; the limit counts characters.
         {ADD, "\xc3\xa9t\xc3\xa9", 0, 0xC007, kUntouched},
-        {FIND, "\xc3\x89T\xc3\x89", 0, 0, ERROR_FILE_NOT_FOUND},
+        {FIND, "\xc3\x89T\xc3\x89", 0, 0xC007, kUntouched},
+        {ADD, kLongestAccented, 0, 0xC008, kUntouched},
+        {FIND, kLongestAccented, 0, 0xC008, kUntouched},
+        {ADD, kLongestAccented + "e", 0, 0, ERROR_INVALID_PARAMETER},
     };
     int number = 0;
     for (const Step &step : steps) {
