@@ -87,6 +87,10 @@ SEQUENCE = [
     ("find", "caf\u00e9"),
     ("delete", "STRA\u00dfE"),
     ("find", "stra\u00dfe"),
+    ("add", "\u00ff\u0161\u0153"),
+    ("find", "\u0178\u0160\u0152"),
+    ("delete", "\u0178\u0160\u0152"),
+    ("find", "\u00ff\u0161\u0153"),
     ("add", "\u00e9" * 200),
     ("find", "\u00c9" * 200),
     ("delete", "\u00e9" * 200),
@@ -136,7 +140,7 @@ def main(wine_run, windows_tool, linux_tool):
             shown = name if len(name) < 40 else name[:6] + "...(%d)" % len(name.encode())
             check("%2d %s %r" % (step, operation, shown),
                   (wine_text, wine_code) == (linux_text, linux_code),
-                  "Wine:  %r, exit %d\nLinux: %r, exit %d"
+                  "Wine:  %r, exit %s\nLinux: %r, exit %s"
                   % (wine_text, wine_code, linux_text, linux_code))
     finally:
         if os.path.exists(shm):

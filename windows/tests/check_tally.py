@@ -1,5 +1,7 @@
 """Small shared pieces of the Wine test scripts: running a command and
 keeping count of the checks."""
+import os
+import signal
 import subprocess
 import sys
 
@@ -7,10 +9,18 @@ results = {"passed": 0, "failed": 0}
 
 
 def run(command, env=None, timeout=60):
-    """Runs command (a list) with no input; returns (stdout bytes, exit code)."""
-    done = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                          env=env, timeout=timeout)
-    return done.stdout, done.returncode
+    """Runs command (a list) with no input in a process group of its own;
+    returns (stdout bytes, exit code).  A run still going after timeout
+    seconds is stopped, group and all, and gets the exit code None."""
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                               env=env, start_new_session=True)
+    try:
+        stdout, _ = process.communicate(timeout=timeout)
+        return stdout, process.returncode
+    except subprocess.TimeoutExpired:
+        os.killpg(process.pid, signal.SIGKILL)
+        stdout, _ = process.communicate()
+        return stdout, None
 
 
 def check(name, ok, detail=""):

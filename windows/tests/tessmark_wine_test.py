@@ -35,7 +35,7 @@ def tessmark(arguments):
 def expect(name, arguments, output, code):
     got, got_code = tessmark(arguments)
     check(name, (got, got_code) == (output, code),
-          "expected %r, exit %d\ngot      %r, exit %d" % (output, code, got, got_code))
+          "expected %r, exit %d\ngot      %r, exit %s" % (output, code, got, got_code))
 
 
 def expect_value(name, arguments, label, code=0):
@@ -44,7 +44,7 @@ def expect_value(name, arguments, label, code=0):
     match = re.fullmatch(re.escape(label).encode() + rb"(0|[1-9][0-9]*)\n", got)
     value = int(match.group(1)) if match else None
     check(name, match is not None and got_code == code and value <= 0xFFFF,
-          "expected %r<value>, exit %d\ngot      %r, exit %d" % (label, code, got, got_code))
+          "expected %r<value>, exit %d\ngot      %r, exit %s" % (label, code, got, got_code))
     return value
 
 
