@@ -86,15 +86,18 @@ def pick(sections, name, platform):
     return sections.get(name)
 
 
-def section_text(section, substitutions):
+def section_text(section, substitutions, program=None):
     """The bytes a section stands for: its lines, each ended by a line break,
-    the last one without it when nonewline="yes"."""
+    the last one without it when nonewline="yes"; with program, "%PROGRAM"
+    stands for it."""
     attributes, body = section
     text = "".join(line + "\n" for line in body)
     if attributes.get("nonewline") == "yes" and text.endswith("\n"):
         text = text[:-1]
     if substitutions:
         text = substitute(text)
+    if program is not None:
+        text = text.replace("%PROGRAM", program)
     return text.encode("utf-8")
 
 
@@ -177,12 +180,17 @@ def run_case(path, options):
         problems.append("the run did not end within %g s and was stopped" % timeout)
     elif code != expected_exit:
         problems.append("exit code %d, expected %d" % (code, expected_exit))
-    expected_stdout = section_text(pick(sections, "stdout", platform), True)
+    # The program name as the tool gets it in argument 0: Wine hands a
+    # Windows program the full path on its Z: drive.
+    program = options.exe
+    if options.windows_paths:
+        program = host_path(os.path.abspath(options.exe), True)
+    expected_stdout = section_text(pick(sections, "stdout", platform), True, program)
     if stdout != expected_stdout:
         problems.append("standard output differs:\n" + diff("stdout", expected_stdout, stdout))
     expected_stderr = pick(sections, "stderr", platform)
     if expected_stderr is not None:
-        expected_stderr = section_text(expected_stderr, True)
+        expected_stderr = section_text(expected_stderr, True, program)
         if stderr != expected_stderr:
             problems.append("standard error differs:\n" + diff("stderr", expected_stderr, stderr))
     elif stderr and not options.allow_stderr:

@@ -3,7 +3,8 @@
 
 Prints each argument on a line of its own, then the scenario's first line (or
 "no scenario"); writes "call ARG" for each argument to the call log.  The
-argument "stay" makes it sleep long, "stderr" writes to standard error, and
+argument "stay" makes it sleep long, "stderr" writes to standard error,
+"program" prints the program name (argument 0) after the scenario's line, and
 "tail" ends the output with a blank and no line end.  Exits with the number
 of arguments.
 """
@@ -19,6 +20,8 @@ if scenario:
         out += (handle.read().split("\n") + [""])[0] + "\n"
 else:
     out += "no scenario\n"
+if "program" in args:
+    out += sys.argv[0] + "\n"
 if "tail" in args:
     out += "end "
 sys.stdout.write(out)

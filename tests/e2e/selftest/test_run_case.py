@@ -114,6 +114,21 @@ class RunnerTest(unittest.TestCase):
         self.assertPasses(case, "--platform", "wine")
         self.assertFails(case, "standard output differs")
 
+    def test_program_stands_for_argument_zero(self):
+        case = """\
+            <args>
+            program
+            </args>
+            <stdout>
+            program
+            no scenario
+            %s
+            </stdout>
+            <exit>1</exit>
+            """
+        self.assertPasses(case % "%PROGRAM")
+        self.assertFails(case % "%PROGRAM.exe", "standard output differs")
+
     def test_stderr_must_be_empty_unless_allowed(self):
         case = """\
             <args>
