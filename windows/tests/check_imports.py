@@ -5,8 +5,9 @@
 
 Reads the import tables of the executables in FOLDER with mingw-w64's
 objdump and checks that each needs only the system's DLLs (no compiler
-runtime DLL: libgcc and libstdc++ are linked in), and that the iSCSI tools
-take from iscsidsc.dll exactly the operations they call.
+runtime DLL: libgcc and libstdc++ are linked in), that the iSCSI tools
+take from iscsidsc.dll exactly the operations they call, and that none of
+them carries the scripted stand-in (its environment variables' names).
 """
 import os
 import re
@@ -16,6 +17,9 @@ import sys
 from check_tally import check, finish
 
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll"}
+
+# Text that only the scripted stand-in's code holds.
+STANDIN_MARK = b"ISCSI_STANDIN_"
 
 ALL_OPERATIONS = {
     "GetIScsiVersionInformation", "GetIScsiInitiatorNodeNameW", "ReportIScsiInitiatorListW",
@@ -60,6 +64,8 @@ def main(objdump, folder):
         others = set(tables) - wanted
         check("%s needs no DLL beyond the system's" % exe, not others,
               "also imports: %s" % ", ".join(sorted(others)))
+        with open(path, "rb") as image:
+            check("%s holds no stand-in code" % exe, STANDIN_MARK not in image.read())
         if operations is not None:
             got = tables.get("iscsidsc.dll", set())
             check("%s takes its operations from iscsidsc.dll" % exe, got == operations,
