@@ -94,7 +94,7 @@ valgrind --tool=memcheck --leak-check=full --show-leak-kinds=all \
          "$exe" 192.0.2.1 -a >/dev/null 2>"$work/memcheck"
 memcheck=$?
 set -e
-summary=$(grep -E 'in use at exit|definitely lost|indirectly lost|possibly lost|ERROR SUMMARY' "$work/memcheck" | sed 's/^==[0-9]*== *//')
+summary=$(grep -E '== +(in use at exit|definitely lost:|indirectly lost:|possibly lost:|ERROR SUMMARY)' "$work/memcheck" | sed 's/^==[0-9]*== *//')
 echo "memcheck, $last targets x $portals portals (what is in use at exit is the stand-in's"
 echo "scenario store and call log, still reachable):"
 echo "$summary" | sed 's/^/  /'
@@ -152,7 +152,12 @@ if [ "${BENCH_LINUX:-1}" != 0 ]; then
     fi
     export ISCSI_TOOLS_STATE_DIR="$work/mstate-$n"
     valgrind --tool=massif --massif-out-file="$work/lmassif-$n" "$linux_exe" 127.0.0.1 -p "$peer_port" -a \
-        >/dev/null 2>&1 || true
+        >"$work/lmout-$n" 2>&1 || true
+    if [ "$(grep -c '^LoginTarget to ' "$work/lmout-$n" || true)" != $((n * portals)) ]; then
+      echo "resources: the $n-target run under massif did not make every login" >&2
+      grep -v '^LoginTarget\|^    \|^>' "$work/lmout-$n" | tail -5 >&2
+      verdict=1
+    fi
     heap=$(ms_print "$work/lmassif-$n" | awk '/^ *n +time/ {table=1; next} table && $1 ~ /^[0-9]+$/ {gsub(",", "", $3); if ($3 > peak) peak = $3} END {print peak + 0}')
     printf '%-8s %-8s %-5s %-7s %-9s %-12s %-16s\n' "$n" "$portals" "$code" "$attempts" "$wall" "$rss" "$heap"
     if [ "$n" = "$last" ]; then
@@ -163,7 +168,7 @@ if [ "${BENCH_LINUX:-1}" != 0 ]; then
       memcheck=$?
       set -e
       echo "memcheck, $last targets x $portals portals over the Linux service:"
-      grep -E 'in use at exit|definitely lost|indirectly lost|possibly lost|ERROR SUMMARY' "$work/lmemcheck" |
+      grep -E '== +(in use at exit|definitely lost:|indirectly lost:|possibly lost:|ERROR SUMMARY)' "$work/lmemcheck" |
           sed 's/^==[0-9]*== */  /'
       if [ "$memcheck" != 0 ]; then
         echo "resources: memcheck found leaks or errors over the Linux service (exit $memcheck)" >&2
