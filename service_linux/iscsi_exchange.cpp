@@ -67,26 +67,44 @@ ISDSC_STATUS failureStatus(ExchangeStep step, FailureKind kind, int code, const 
     return statusForExchangeFailure(failure);
 }
 
-// Turns the portal's address into the numeric "address:port" that libiscsi
-// connects to.  A numeric address needs no lookup; a name is looked up
-// asynchronously under the step's deadline.
+// The numeric "address:port" texts that libiscsi connects to, in the order
+// to try them.
+#define MAX_ENDPOINTS 4
+struct ResolvedEndpoints {
+    char text[MAX_ENDPOINTS][PORTAL_ADDRESS_BYTES + 16];
+    int count;
+};
+
 struct LookupRequest {
     char name[PORTAL_ADDRESS_BYTES];
     struct addrinfo hints;
     struct gaicb request;
 };
 
-ISDSC_STATUS numericEndpoint(const struct addrinfo *found, USHORT port, char *out, size_t room)
+// Takes up to MAX_ENDPOINTS addresses of a lookup's answer, in its order.
+ISDSC_STATUS numericEndpoints(const struct addrinfo *found, USHORT port, ResolvedEndpoints *out)
 {
-    char host[NI_MAXHOST];
-    int result = getnameinfo(found->ai_addr, found->ai_addrlen, host, sizeof host, nullptr, 0,
+    out->count = 0;
+    int result = 0;
+    for (const struct addrinfo *at = found; at != nullptr && out->count < MAX_ENDPOINTS;
+         at = at->ai_next) {
+        char host[NI_MAXHOST];
+        result = getnameinfo(at->ai_addr, at->ai_addrlen, host, sizeof host, nullptr, 0,
                              NI_NUMERICHOST);
-    if (result != 0)
-        return failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr);
-    return formatEndpoint(host, port, out, room) ? ISDSC_SUCCESS : ISDSC_ERROR_INVALID_PARAMETER;
+        if (result == 0 && formatEndpoint(host, port, out->text[out->count],
+                                          sizeof out->text[out->count]))
+            out->count++;
+    }
+    if (out->count > 0)
+        return ISDSC_SUCCESS;
+    return result != 0 ? failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr)
+                       : ISDSC_ERROR_INVALID_PARAMETER;
 }
 
-ISDSC_STATUS resolvePortal(const PortalEndpoint &portal, char *out, size_t room)
+// Turns the portal's address into the numeric endpoints to connect to.  A
+// numeric address needs no lookup; a name is looked up asynchronously under
+// the step's deadline.
+ISDSC_STATUS resolvePortal(const PortalEndpoint &portal, ResolvedEndpoints *out)
 {
     struct addrinfo hints;
     memset(&hints, 0, sizeof hints);
@@ -103,7 +121,7 @@ ISDSC_STATUS resolvePortal(const PortalEndpoint &portal, char *out, size_t room)
     }
     struct addrinfo *found = nullptr;
     if (getaddrinfo(name, nullptr, &hints, &found) == 0) {
-        ISDSC_STATUS status = numericEndpoint(found, portal.port, out, room);
+        ISDSC_STATUS status = numericEndpoints(found, portal.port, out);
         freeaddrinfo(found);
         return status;
     }
@@ -144,7 +162,7 @@ ISDSC_STATUS resolvePortal(const PortalEndpoint &portal, char *out, size_t room)
     }
     ISDSC_STATUS status;
     if (result == 0) {
-        status = numericEndpoint(lookup->request.ar_result, portal.port, out, room);
+        status = numericEndpoints(lookup->request.ar_result, portal.port, out);
         freeaddrinfo(lookup->request.ar_result);
     } else {
         status = failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr);
@@ -328,29 +346,13 @@ unsigned long long isidValue(ULONG qualifier)
     return (0x80ull << 40) | (random << 16) | qualifier;
 }
 
-// Creates a context for one exchange and makes its TCP connection.  On
-// success the caller owns *context and *state.
-ISDSC_STATUS connectContext(const PortalEndpoint &portal, const char *initiatorName,
-                            const char *targetName, const ChapCredentials &chap, bool headerDigest,
-                            iscsi_context **context, ContextState **state)
+// Creates a configured context; null when out of memory or refused.
+iscsi_context *createContext(const char *initiatorName, const char *targetName,
+                             const ChapCredentials &chap, bool headerDigest, ULONG qualifier)
 {
-    char endpoint[PORTAL_ADDRESS_BYTES + 16];
-    ISDSC_STATUS status = resolvePortal(portal, endpoint, sizeof endpoint);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    ULONG qualifier;
-    status = takeQualifier(&qualifier);
-    if (status != ISDSC_SUCCESS)
-        return status;
-
     iscsi_context *created = iscsi_create_context(initiatorName);
-    ContextState *createdState = static_cast<ContextState *>(calloc(1, sizeof(ContextState)));
-    if (created == nullptr || createdState == nullptr) {
-        if (created != nullptr)
-            iscsi_destroy_context(created);
-        free(createdState);
-        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-    }
+    if (created == nullptr)
+        return nullptr;
     iscsi_set_noautoreconnect(created, 1);
     iscsi_set_reconnect_max_retries(created, 0);
     iscsi_set_isid_random(created, static_cast<uint32_t>((isidValue(qualifier) >> 16) & 0xFFFFFF),
@@ -366,26 +368,59 @@ ISDSC_STATUS connectContext(const PortalEndpoint &portal, const char *initiatorN
         configured = iscsi_set_initiator_username_pwd(created, chap.username, chap.password) == 0;
     if (!configured) {
         iscsi_destroy_context(created);
-        free(createdState);
-        return ISDSC_ERROR_INVALID_PARAMETER;
+        return nullptr;
     }
+    return created;
+}
 
+// Creates a context for one exchange and makes its TCP connection, trying
+// the portal's addresses in turn under one deadline.  On success the caller
+// owns *context and *state.
+ISDSC_STATUS connectContext(const PortalEndpoint &portal, const char *initiatorName,
+                            const char *targetName, const ChapCredentials &chap, bool headerDigest,
+                            iscsi_context **context, ContextState **state)
+{
+    ResolvedEndpoints *endpoints =
+        static_cast<ResolvedEndpoints *>(calloc(1, sizeof(ResolvedEndpoints)));
+    if (endpoints == nullptr)
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    ISDSC_STATUS status = resolvePortal(portal, endpoints);
+    ULONG qualifier = 0;
+    if (status == ISDSC_SUCCESS)
+        status = takeQualifier(&qualifier);
     long long deadline = monotonicMs() + stepTimeoutMs();
-    if (iscsi_connect_async(created, endpoint, connectFinished, createdState) != 0) {
-        status = failureStatus(STEP_CONNECT, FAILURE_LIBRARY, 0, iscsi_get_error(created));
-    } else {
-        status = serviceUntil(created, &createdState->connectDone, deadline, STEP_CONNECT);
-        if (status == ISDSC_SUCCESS && createdState->connectStatus != SCSI_STATUS_GOOD)
+    int attempts = status == ISDSC_SUCCESS ? endpoints->count : 0;
+    for (int i = 0; i < attempts; i++) {
+        if (i > 0 && monotonicMs() >= deadline)
+            break;
+        iscsi_context *created =
+            createContext(initiatorName, targetName, chap, headerDigest, qualifier);
+        ContextState *createdState = static_cast<ContextState *>(calloc(1, sizeof(ContextState)));
+        if (created == nullptr || createdState == nullptr) {
+            if (created != nullptr)
+                iscsi_destroy_context(created);
+            free(createdState);
+            status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+            break;
+        }
+        if (iscsi_connect_async(created, endpoints->text[i], connectFinished, createdState) != 0) {
             status = failureStatus(STEP_CONNECT, FAILURE_LIBRARY, 0, iscsi_get_error(created));
-    }
-    if (status != ISDSC_SUCCESS) {
+        } else {
+            status = serviceUntil(created, &createdState->connectDone, deadline, STEP_CONNECT);
+            if (status == ISDSC_SUCCESS && createdState->connectStatus != SCSI_STATUS_GOOD)
+                status = failureStatus(STEP_CONNECT, FAILURE_LIBRARY, 0, iscsi_get_error(created));
+        }
+        if (status == ISDSC_SUCCESS) {
+            *context = created;
+            *state = createdState;
+            free(endpoints);
+            return ISDSC_SUCCESS;
+        }
         iscsi_destroy_context(created);
         free(createdState);
-        return status;
     }
-    *context = created;
-    *state = createdState;
-    return ISDSC_SUCCESS;
+    free(endpoints);
+    return status;
 }
 
 ISDSC_STATUS loginContext(iscsi_context *context, ContextState *state)

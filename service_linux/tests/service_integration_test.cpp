@@ -529,4 +529,18 @@ TEST_F(ServiceOnTargets, APortalThatIsNoIscsiTargetFailsWithItsText)
     }
 }
 
+// A host name is looked up (from /etc/hosts: no query leaves the host) and
+// its addresses tried in turn; the portal keeps the name.
+TEST_F(ServiceOnTargets, APortalNamedByHostNameIsLookedUp)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ISCSI_TARGET_PORTALW portal = portalRecord("localhost", tgt_.port);
+    ASSERT_EQ(AddIScsiSendTargetPortalW(nullptr, ISCSI_ANY_INITIATOR_PORT, nullptr, 0, &portal),
+              0u);
+    std::vector<unsigned char> data;
+    ASSERT_EQ(queryInformation(kTargetA, nullptr, DiscoveryMechanisms, &data), 0u);
+    EXPECT_EQ(narrow(reinterpret_cast<const WCHAR16 *>(data.data())),
+              "SendTargets localhost:" + std::to_string(tgt_.port));
+}
+
 }  // namespace
