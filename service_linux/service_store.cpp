@@ -53,20 +53,34 @@ const char kSchema[] =
     "version, specified, login_flags, auth_type, header_digest, data_digest, "          \
     "max_connections, time2wait, time2retain, username, password"
 
+// Countdown of store calls until an injected failure; -1: none.
+int gFailureCountdown = -1;
+
 ISDSC_STATUS fail(int result)
 {
     return statusForStoreResult(result);
 }
 
+// True when this call is the one that an injected failure hits.
+bool injectedFailure()
+{
+    if (gFailureCountdown < 0)
+        return false;
+    return gFailureCountdown-- == 0;
+}
+
 ISDSC_STATUS execute(const char *sql)
 {
-    int result = sqlite3_exec(gDatabase, sql, nullptr, nullptr, nullptr);
+    int result = injectedFailure() ? SQLITE_IOERR
+                                   : sqlite3_exec(gDatabase, sql, nullptr, nullptr, nullptr);
     return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
 }
 
 ISDSC_STATUS prepare(const char *sql, sqlite3_stmt **statement)
 {
-    int result = sqlite3_prepare_v2(gDatabase, sql, -1, statement, nullptr);
+    *statement = nullptr;
+    int result = injectedFailure() ? SQLITE_IOERR
+                                   : sqlite3_prepare_v2(gDatabase, sql, -1, statement, nullptr);
     return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
 }
 
@@ -542,4 +556,9 @@ ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count)
     *count = result == SQLITE_ROW ? static_cast<size_t>(sqlite3_column_int64(statement, 0)) : 0;
     sqlite3_finalize(statement);
     return result == SQLITE_ROW ? ISDSC_SUCCESS : fail(result);
+}
+
+void storeFailAfter(int calls)
+{
+    gFailureCountdown = calls;
 }

@@ -81,4 +81,9 @@ ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login);
 ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found);
 ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count);
 
+// For tests: the store call after `calls` more calls (statements prepared and
+// run, BEGIN and COMMIT included) fails as an I/O error would; -1 ends the
+// injection.
+void storeFailAfter(int calls);
+
 #endif  // SERVICE_LINUX_SERVICE_STORE_H

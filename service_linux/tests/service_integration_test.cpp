@@ -543,4 +543,47 @@ TEST_F(ServiceOnTargets, APortalNamedByHostNameIsLookedUp)
               "SendTargets localhost:" + std::to_string(tgt_.port));
 }
 
+// Countdown: the Nth store call of an operation fails, for N = 0, 1, ...
+// until the operation succeeds.  Each failure is a clean status and leaves
+// the store as it was.
+TEST_F(ServiceOnTargets, AStoreFailureAtAnyStepLeavesTheStoreAsItWas)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    // The node name is generated before the countdowns start.
+    WCHAR16 node[MAX_ISCSI_NAME_LEN + 1];
+    ASSERT_EQ(GetIScsiInitiatorNodeNameW(node), 0u);
+
+    ISDSC_STATUS status = 1;
+    int failures = 0;
+    for (int countdown = 0; countdown < 50 && status != 0; countdown++) {
+        storeFailAfter(countdown);
+        status = addPortal(tgt_.port);
+        storeFailAfter(-1);
+        if (status == 0)
+            break;
+        failures++;
+        EXPECT_EQ(status, SERVICE_STORE_FAILED);
+        ISDSC_STATUS listed;
+        EXPECT_TRUE(targetList(false, &listed).empty()) << "after failure " << countdown;
+        EXPECT_EQ(listed, 0u);
+    }
+    EXPECT_EQ(status, 0u);
+    EXPECT_GT(failures, 2);
+
+    status = 1;
+    for (int countdown = 0; countdown < 50 && status != 0; countdown++) {
+        storeFailAfter(countdown);
+        status = login(kTargetA, tgt_.port, nullptr, true);
+        storeFailAfter(-1);
+        size_t logins = 99;
+        ASSERT_EQ(storeBegin(false), 0u);
+        EXPECT_EQ(storeCountPersistentLogins(kTargetA, &logins), 0u);
+        storeRollback();
+        EXPECT_EQ(logins, status == 0 ? 1u : 0u);
+    }
+    EXPECT_EQ(status, 0u);
+    ISDSC_STATUS listed;
+    EXPECT_EQ(targetList(false, &listed).size(), 3u);
+}
+
 }  // namespace
