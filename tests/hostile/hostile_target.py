@@ -27,6 +27,9 @@ output), and serves every connection the same way until it has lived
                 portal; a normal-session login to it is never answered
   drop-login    the same target; a normal-session login has its first stage
                 answered and the connection closed at the next request
+  truncated-answer
+                a proper discovery login; the SendTargets answer is cut in
+                the middle of its data segment, then the connection closed
   many-portals  a proper discovery session naming --targets targets, each
                 with --portals TargetAddress values 127.0.0.K:port (K = 1
                 up; only 127.0.0.1 listens); normal-session logins are
@@ -235,7 +238,7 @@ def send_targets_data(mode, port, targets=0, portals=0):
             pairs += [('TargetAddress', '127.0.0.%d:%d,%d' % (k + 1, port, k + 1))
                       for k in range(portals)]
         return key_data(pairs)
-    if mode in ('stall-login', 'drop-login'):
+    if mode in ('stall-login', 'drop-login', 'truncated-answer'):
         return key_data([('TargetName', 'iqn.2026-12.test.hostile:login'),
                          ('TargetAddress', '127.0.0.1:%d,1' % port)])
     if mode == 'many-targets':
@@ -268,6 +271,9 @@ def full_feature(connection, session, mode, port, sizes):
             response[16:20] = header[16:20]
             response[20:24] = b'\xff\xff\xff\xff'
             response[24:36] = session.numbers(header)
+            if mode == 'truncated-answer':
+                connection.sendall(bytes(response) + answer[:len(answer) // 2])
+                return
             connection.sendall(bytes(response) + pad4(answer))
         elif opcode == OP_NOP_OUT:
             if header[16:20] == b'\xff\xff\xff\xff':
@@ -344,7 +350,8 @@ def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split('\n')[0])
     parser.add_argument('--mode', required=True,
                         choices=['truncated', 'oversized', 'stall', 'drop', 'many-targets',
-                                 'bad-addresses', 'stall-login', 'drop-login', 'many-portals'])
+                                 'bad-addresses', 'stall-login', 'drop-login', 'truncated-answer',
+                                 'many-portals'])
     parser.add_argument('--targets', type=int, default=60, help='many-portals: targets named')
     parser.add_argument('--portals', type=int, default=16, help='many-portals: portals a target')
     parser.add_argument('--host', default='127.0.0.1')

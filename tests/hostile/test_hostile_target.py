@@ -191,6 +191,18 @@ class HostileTargetTest(unittest.TestCase):
         header, _ = receive_pdu(connection)
         self.assertEqual(header[0], 0x26)
 
+    def test_send_targets_answer_cut_in_its_data(self):
+        connection = self.connect('truncated-answer')
+        self.discovery_login(connection)
+        connection.sendall(request(0x04, 0x80, keys(('SendTargets', 'All')), 2, 1))
+        header = receive_exact(connection, 48)
+        self.assertEqual(header[0], 0x24)
+        declared = int.from_bytes(header[5:8], 'big')
+        data = receive_all(connection)
+        self.assertGreater(declared, 0)
+        self.assertEqual(len(data), declared // 2, 'half the declared data, then the end')
+        self.assertTrue(data.startswith(b'TargetName=iqn.2026-12.test'), data)
+
     def test_target_addresses_without_port_or_with_garbage(self):
         connection = self.connect('bad-addresses')
         self.discovery_login(connection)

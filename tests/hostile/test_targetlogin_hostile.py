@@ -21,6 +21,7 @@ RUN_LIMIT_SECONDS = 20
 
 NOT_ISCSI = 'The target portal does not answer as an iSCSI target. '
 CLOSED = 'The target portal closed the connection. '
+NO_DISCOVERY = 'The target portal did not complete SendTargets discovery. '
 # A peer that sends a broken answer and closes may be seen as either.
 BROKEN = (NOT_ISCSI, CLOSED)
 NO_ANSWER = 'The target portal did not answer in time. '
@@ -87,7 +88,7 @@ class TargetloginAgainstHostileTarget(unittest.TestCase):
     def test_broken_logins_to_the_portal_then_a_usable_store(self):
         start_up = self.start_up_report()
         cases = [('truncated', BROKEN), ('oversized', BROKEN), ('stall', (NO_ANSWER,)),
-                 ('drop', BROKEN)]
+                 ('drop', BROKEN), ('truncated-answer', (NO_DISCOVERY,))]
         for mode, texts in cases:
             with self.subTest(mode=mode):
                 process, port = self.peer(mode)
