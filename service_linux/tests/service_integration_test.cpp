@@ -586,4 +586,31 @@ TEST_F(ServiceOnTargets, AStoreFailureAtAnyStepLeavesTheStoreAsItWas)
     EXPECT_EQ(targetList(false, &listed).size(), 3u);
 }
 
+// An IPv6 portal: the address travels without brackets and connects with them.
+TEST_F(ServiceOnTargets, DiscoversAndLogsInOverIpv6Loopback)
+{
+    const TgtTarget targets[] = {{kTargetA, nullptr, nullptr}};
+    START_OR_SKIP(startTgtdOn(&tgt_, "::1", targets, 1), tgt_);
+    ISCSI_TARGET_PORTALW portal = portalRecord("::1", tgt_.port);
+    ASSERT_EQ(AddIScsiSendTargetPortalW(nullptr, ISCSI_ANY_INITIATOR_PORT, nullptr, 0, &portal),
+              0u);
+    std::vector<unsigned char> data;
+    ASSERT_EQ(queryInformation(kTargetA, nullptr, DiscoveryMechanisms, &data), 0u);
+    EXPECT_EQ(narrow(reinterpret_cast<const WCHAR16 *>(data.data())),
+              "SendTargets [::1]:" + std::to_string(tgt_.port));
+    ASSERT_EQ(queryInformation(kTargetA, nullptr, PortalGroups, &data), 0u);
+    ISCSI_TARGET_PORTALW recorded;
+    ASSERT_EQ(data.size(), 4u + portalGroupStride(1));
+    memcpy(&recorded, data.data() + 8, sizeof recorded);
+    EXPECT_EQ(narrow(recorded.Address), "::1");
+    EXPECT_EQ(recorded.Socket, tgt_.port);
+
+    std::u16string name = wide(kTargetA);
+    ISCSI_UNIQUE_SESSION_ID session;
+    ISCSI_UNIQUE_CONNECTION_ID connection;
+    EXPECT_EQ(LoginIScsiTargetW(&name[0], false, nullptr, ISCSI_ANY_INITIATOR_PORT, &recorded, 0,
+                                nullptr, nullptr, 0, nullptr, false, &session, &connection),
+              0u);
+}
+
 }  // namespace

@@ -11,6 +11,8 @@
 #include <sqlite3.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "common/message_lookup.h"
@@ -408,6 +410,55 @@ TEST(StateLocation, TheVariableChoosesAndCreatesAPrivateDirectory)
         EXPECT_STREQ(path, "/var/lib/iscsi-tools");
     }
     removeTree(scratch);
+}
+
+// Another user than root keeps the store under the XDG state directory, or
+// under ~/.local/state without one.  Checked in a child that drops to an
+// unprivileged user (root only).
+TEST(StateLocation, OtherUsersKeepTheStoreInTheirStateDirectory)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to become another user";
+    struct Case {
+        const char *xdg;   // null: unset
+        const char *expected;
+    };
+    const Case cases[] = {
+        {"/tmp/xdg-state", "/tmp/xdg-state/iscsi-tools"},
+        {"relative/path", "/tmp/home-of-test/.local/state/iscsi-tools"},
+        {nullptr, "/tmp/home-of-test/.local/state/iscsi-tools"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.xdg != nullptr ? c.xdg : "(unset)");
+        int channel[2];
+        ASSERT_EQ(pipe(channel), 0);
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(channel[0]);
+            unsetenv(STATE_DIRECTORY_VARIABLE);
+            setenv("HOME", "/tmp/home-of-test", 1);
+            if (c.xdg != nullptr)
+                setenv("XDG_STATE_HOME", c.xdg, 1);
+            else
+                unsetenv("XDG_STATE_HOME");
+            char path[STATE_PATH_BYTES] = "";
+            if (setgid(65534) != 0 || setuid(65534) != 0 ||
+                findStateDirectory(path, sizeof path) != 0)
+                _exit(1);
+            ssize_t written = write(channel[1], path, strlen(path));
+            _exit(written == static_cast<ssize_t>(strlen(path)) ? 0 : 1);
+        }
+        close(channel[1]);
+        char path[STATE_PATH_BYTES] = "";
+        ssize_t got = read(channel[0], path, sizeof path - 1);
+        close(channel[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        path[got > 0 ? got : 0] = 0;
+        EXPECT_STREQ(path, c.expected);
+    }
 }
 
 }  // namespace

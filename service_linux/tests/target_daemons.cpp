@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -58,16 +59,20 @@ pid_t spawnLogged(const char *const argv[], const char *outputPath)
 
 bool portAccepts(const char *address, int port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0)
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    char service[16];
+    snprintf(service, sizeof service, "%d", port);
+    struct addrinfo *found = nullptr;
+    if (getaddrinfo(address, service, &hints, &found) != 0)
         return false;
-    struct sockaddr_in where;
-    memset(&where, 0, sizeof where);
-    where.sin_family = AF_INET;
-    where.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, address, &where.sin_addr);
-    bool ok = connect(fd, reinterpret_cast<struct sockaddr *>(&where), sizeof where) == 0;
-    close(fd);
+    int fd = socket(found->ai_family, SOCK_STREAM, 0);
+    bool ok = fd >= 0 && connect(fd, found->ai_addr, found->ai_addrlen) == 0;
+    if (fd >= 0)
+        close(fd);
+    freeaddrinfo(found);
     return ok;
 }
 
@@ -218,6 +223,11 @@ bool addTgtTarget(TargetDaemon *d, int tid, const TgtTarget &target)
 
 bool startTgtd(TargetDaemon *d, const TgtTarget *targets, int count)
 {
+    return startTgtdOn(d, "127.0.0.1", targets, count);
+}
+
+bool startTgtdOn(TargetDaemon *d, const char *address, const TgtTarget *targets, int count)
+{
     memset(d, 0, sizeof *d);
     d->pid = -1;
     if (!programExists("tgtd") || !programExists("tgtadm")) {
@@ -241,12 +251,14 @@ bool startTgtd(TargetDaemon *d, const TgtTarget *targets, int count)
         d->port = freeLoopbackPort();
         d->controlPort = 1000 + (d->port + attempt * 7919) % 31000;
         char portal[64];
-        snprintf(portal, sizeof portal, "portal=127.0.0.1:%d", d->port);
+        bool bracket = strchr(address, ':') != nullptr;
+        snprintf(portal, sizeof portal, bracket ? "portal=[%s]:%d" : "portal=%s:%d", address,
+                 d->port);
         char control[16];
         snprintf(control, sizeof control, "%d", d->controlPort);
         const char *argv[] = {"tgtd", "-f", "-C", control, "--iscsi", portal, nullptr};
         d->pid = spawnLogged(argv, log);
-        if (d->pid > 0 && !waitForPort(d->pid, "127.0.0.1", d->port, 10000)) {
+        if (d->pid > 0 && !waitForPort(d->pid, address, d->port, 10000)) {
             kill(d->pid, SIGKILL);
             killAndReap(d->pid, 5000);
             d->pid = -1;

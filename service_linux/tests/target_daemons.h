@@ -36,6 +36,8 @@ void removeTree(const char *path);
 // Starts tgtd on 127.0.0.1 at a free port with the given targets, each on a
 // 1 MiB backing file.  On failure d->why tells why (missing program, not root).
 bool startTgtd(TargetDaemon *d, const TgtTarget *targets, int count);
+// The same on another loopback address (IPv6: "::1").
+bool startTgtdOn(TargetDaemon *d, const char *address, const TgtTarget *targets, int count);
 // Binds one more target to a running tgtd (tid = count of earlier targets + 1).
 bool addTgtTarget(TargetDaemon *d, int tid, const TgtTarget &target);
 // Number of I_T nexus (sessions) tgtd holds for target tid.
