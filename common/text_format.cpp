@@ -300,6 +300,30 @@ bool expandWideFormat(const FormatSink &sink, const WCHAR16 *format, va_list arg
     return expandAny(sink, format, true, arguments);
 }
 
+size_t encodeUtf8(unsigned long code, unsigned char bytes[4])
+{
+    if (code < 0x80) {
+        bytes[0] = static_cast<unsigned char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        bytes[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
+        bytes[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        bytes[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
+        bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+        bytes[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    bytes[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
+    bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
+    bytes[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+    bytes[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
 size_t wideToUtf8(const WCHAR16 *text, size_t length, char *out, size_t room)
 {
     size_t needed = 0;
@@ -314,26 +338,7 @@ size_t wideToUtf8(const WCHAR16 *text, size_t length, char *out, size_t room)
             code = 0xFFFD;
         }
         unsigned char bytes[4];
-        size_t count;
-        if (code < 0x80) {
-            bytes[0] = static_cast<unsigned char>(code);
-            count = 1;
-        } else if (code < 0x800) {
-            bytes[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
-            bytes[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-            count = 2;
-        } else if (code < 0x10000) {
-            bytes[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-            count = 3;
-        } else {
-            bytes[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-            bytes[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-            count = 4;
-        }
+        size_t count = encodeUtf8(code, bytes);
         needed += count;
         if (room > 0 && written + count < room) {
             memcpy(out + written, bytes, count);

@@ -30,6 +30,10 @@ struct FormatSink {
 bool expandFormat(const FormatSink &sink, const char *format, va_list arguments);
 bool expandWideFormat(const FormatSink &sink, const WCHAR16 *format, va_list arguments);
 
+// Writes the UTF-8 form of one code point (at most 0x10FFFF) into bytes and
+// returns its length, 1 to 4.
+size_t encodeUtf8(unsigned long code, unsigned char bytes[4]);
+
 // Appends the UTF-8 form of `length` wide characters to out[room], keeping a
 // terminator; returns the bytes the full conversion needs (without the
 // terminator).  A lone surrogate becomes U+FFFD.

@@ -1,5 +1,7 @@
 #include "service_linux/text_conversion.h"
 
+#include "common/text_format.h"
+
 namespace {
 
 // Decodes one UTF-8 sequence at *text, moving it on.  Returns the code point,
@@ -62,26 +64,7 @@ bool convertWideToUtf8(const WCHAR16 *source, size_t sourceLimit, char *out, siz
             return false;
         }
         unsigned char bytes[4];
-        size_t count;
-        if (code < 0x80) {
-            bytes[0] = static_cast<unsigned char>(code);
-            count = 1;
-        } else if (code < 0x800) {
-            bytes[0] = static_cast<unsigned char>(0xC0 | (code >> 6));
-            bytes[1] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-            count = 2;
-        } else if (code < 0x10000) {
-            bytes[0] = static_cast<unsigned char>(0xE0 | (code >> 12));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-            count = 3;
-        } else {
-            bytes[0] = static_cast<unsigned char>(0xF0 | (code >> 18));
-            bytes[1] = static_cast<unsigned char>(0x80 | ((code >> 12) & 0x3F));
-            bytes[2] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-            bytes[3] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-            count = 4;
-        }
+        size_t count = encodeUtf8(code, bytes);
         if (written + count + 1 > outRoom) {
             out[0] = 0;
             return false;

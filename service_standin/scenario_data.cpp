@@ -1,6 +1,8 @@
 // The data items of an answer: the bytes that a call receives.
 #include "service_standin/scenario_reader.h"
 
+#include "common/text_format.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -60,24 +62,10 @@ bool appendNarrowText(Parser *parser, const Token &token)
         if (token.text[at] == '\\' && readEscape(token.text, token.length, &at, &kind, &value)) {
             unsigned char out[4];
             size_t bytes = 1;
-            if (kind == 'x' || value < 0x80) {
+            if (kind == 'x')
                 out[0] = static_cast<unsigned char>(value);
-            } else if (value < 0x800) {
-                out[0] = static_cast<unsigned char>(0xC0 | (value >> 6));
-                out[1] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-                bytes = 2;
-            } else if (value < 0x10000) {
-                out[0] = static_cast<unsigned char>(0xE0 | (value >> 12));
-                out[1] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-                out[2] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-                bytes = 3;
-            } else {
-                out[0] = static_cast<unsigned char>(0xF0 | (value >> 18));
-                out[1] = static_cast<unsigned char>(0x80 | ((value >> 12) & 0x3F));
-                out[2] = static_cast<unsigned char>(0x80 | ((value >> 6) & 0x3F));
-                out[3] = static_cast<unsigned char>(0x80 | (value & 0x3F));
-                bytes = 4;
-            }
+            else
+                bytes = encodeUtf8(value, out);
             appendBytes(parser, out, bytes);
         } else {
             appendBytes(parser, token.text + at, 1);
