@@ -48,8 +48,8 @@ size_t boundedNarrowLength(const char *text, int precision)
 
 enum LengthModifier { kNone, kShort, kLong, kLongLong, kSize, kInt64 };
 
-// One conversion specification after the '%'.
-struct Spec {
+// One conversion directive after the '%'.
+struct Directive {
     char flags[8];
     int width;       // -1: none
     int precision;   // -1: none
@@ -60,24 +60,24 @@ struct Spec {
 
 // Emits a number through snprintf, which all C libraries agree on for these
 // conversions once the argument has a fixed width.
-void emitNumber(const FormatSink &sink, const Spec &spec, char conversion, va_list *arguments)
+void emitNumber(const FormatSink &sink, const Directive &directive, char conversion, va_list *arguments)
 {
     char pattern[32];
     size_t at = 0;
     pattern[at++] = '%';
-    for (const char *f = spec.flags; *f != 0; f++)
+    for (const char *f = directive.flags; *f != 0; f++)
         pattern[at++] = *f;
-    if (spec.width >= 0)
-        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, "%d", spec.width));
-    if (spec.precision >= 0)
-        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, ".%d", spec.precision));
+    if (directive.width >= 0)
+        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, "%d", directive.width));
+    if (directive.precision >= 0)
+        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, ".%d", directive.precision));
     pattern[at] = 0;
 
     char digits[96];
     bool isSigned = conversion == 'd' || conversion == 'i';
     char suffix[2] = {conversion == 'i' ? 'd' : conversion, 0};
     char full[48];
-    if (spec.length == kInt64 || spec.length == kLongLong) {
+    if (directive.length == kInt64 || directive.length == kLongLong) {
         const char *modifier = isSigned            ? PRId64
                                : conversion == 'x' ? PRIx64
                                : conversion == 'X' ? PRIX64
@@ -88,15 +88,15 @@ void emitNumber(const FormatSink &sink, const Spec &spec, char conversion, va_li
             snprintf(digits, sizeof digits, full, va_arg(*arguments, int64_t));
         else
             snprintf(digits, sizeof digits, full, va_arg(*arguments, uint64_t));
-    } else if (spec.length == kSize) {
+    } else if (directive.length == kSize) {
         snprintf(full, sizeof full, "%sz%s", pattern, suffix);
         snprintf(digits, sizeof digits, full, va_arg(*arguments, size_t));
     } else {
         // int, short and 32-bit long (the Windows long) all arrive as int.
         snprintf(full, sizeof full, "%s%s", pattern, suffix);
-        int value = spec.length == kLong ? static_cast<int>(va_arg(*arguments, long))
+        int value = directive.length == kLong ? static_cast<int>(va_arg(*arguments, long))
                                          : va_arg(*arguments, int);
-        if (spec.length == kShort)
+        if (directive.length == kShort)
             value = isSigned ? static_cast<short>(value) : static_cast<unsigned short>(value);
         if (isSigned)
             snprintf(digits, sizeof digits, full, value);
@@ -106,12 +106,12 @@ void emitNumber(const FormatSink &sink, const Spec &spec, char conversion, va_li
     emitNarrow(sink, digits, strlen(digits));
 }
 
-bool hasFlag(const Spec &spec, char flag)
+bool hasFlag(const Directive &directive, char flag)
 {
-    return strchr(spec.flags, flag) != nullptr;
+    return strchr(directive.flags, flag) != nullptr;
 }
 
-void emitText(const FormatSink &sink, const Spec &spec, bool wide, va_list *arguments)
+void emitText(const FormatSink &sink, const Directive &directive, bool wide, va_list *arguments)
 {
     size_t length;
     const void *text = va_arg(*arguments, const void *);
@@ -120,17 +120,17 @@ void emitText(const FormatSink &sink, const Spec &spec, bool wide, va_list *argu
         text = kNullText;
     }
     if (wide)
-        length = boundedWideLength(static_cast<const WCHAR16 *>(text), spec.precision);
+        length = boundedWideLength(static_cast<const WCHAR16 *>(text), directive.precision);
     else
-        length = boundedNarrowLength(static_cast<const char *>(text), spec.precision);
-    int pad = spec.width > static_cast<int>(length) ? spec.width - static_cast<int>(length) : 0;
-    if (!hasFlag(spec, '-'))
+        length = boundedNarrowLength(static_cast<const char *>(text), directive.precision);
+    int pad = directive.width > static_cast<int>(length) ? directive.width - static_cast<int>(length) : 0;
+    if (!hasFlag(directive, '-'))
         emitPadding(sink, pad);
     if (wide)
         emitWide(sink, static_cast<const WCHAR16 *>(text), length);
     else
         emitNarrow(sink, static_cast<const char *>(text), length);
-    if (hasFlag(spec, '-'))
+    if (hasFlag(directive, '-'))
         emitPadding(sink, pad);
 }
 
@@ -140,43 +140,43 @@ template <typename CharT>
 size_t expandConversion(const FormatSink &sink, const CharT *format, bool wideFormat,
                         va_list *arguments)
 {
-    Spec spec = {};
-    spec.width = -1;
-    spec.precision = -1;
+    Directive directive = {};
+    directive.width = -1;
+    directive.precision = -1;
     size_t at = 0;
     size_t flagCount = 0;
     while (format[at] == '-' || format[at] == '0' || format[at] == '+' ||
            format[at] == ' ' || format[at] == '#') {
-        if (flagCount < sizeof spec.flags - 1)
-            spec.flags[flagCount++] = static_cast<char>(format[at]);
+        if (flagCount < sizeof directive.flags - 1)
+            directive.flags[flagCount++] = static_cast<char>(format[at]);
         at++;
     }
     if (format[at] == '*') {
-        spec.width = va_arg(*arguments, int);
-        if (spec.width < 0) {
-            spec.width = -spec.width;
-            if (flagCount < sizeof spec.flags - 1)
-                spec.flags[flagCount++] = '-';
+        directive.width = va_arg(*arguments, int);
+        if (directive.width < 0) {
+            directive.width = -directive.width;
+            if (flagCount < sizeof directive.flags - 1)
+                directive.flags[flagCount++] = '-';
         }
         at++;
     } else {
         while (format[at] >= '0' && format[at] <= '9') {
-            spec.width = (spec.width < 0 ? 0 : spec.width) * 10 + (format[at] - '0');
-            if (spec.width > 4096)
+            directive.width = (directive.width < 0 ? 0 : directive.width) * 10 + (format[at] - '0');
+            if (directive.width > 4096)
                 return 0;
             at++;
         }
     }
     if (format[at] == '.') {
         at++;
-        spec.precision = 0;
+        directive.precision = 0;
         if (format[at] == '*') {
-            spec.precision = va_arg(*arguments, int);
+            directive.precision = va_arg(*arguments, int);
             at++;
         } else {
             while (format[at] >= '0' && format[at] <= '9') {
-                spec.precision = spec.precision * 10 + (format[at] - '0');
-                if (spec.precision > 4096)
+                directive.precision = directive.precision * 10 + (format[at] - '0');
+                if (directive.precision > 4096)
                     return 0;
                 at++;
             }
@@ -184,62 +184,62 @@ size_t expandConversion(const FormatSink &sink, const CharT *format, bool wideFo
     }
     if (format[at] == 'h') {
         at++;
-        spec.length = kShort;
+        directive.length = kShort;
         if (format[at] == 's') {
-            spec.narrowText = true;
+            directive.narrowText = true;
         }
     } else if (format[at] == 'l') {
         at++;
-        spec.length = kLong;
+        directive.length = kLong;
         if (format[at] == 'l') {
             at++;
-            spec.length = kLongLong;
+            directive.length = kLongLong;
         }
     } else if (format[at] == 'w') {
         at++;
         if (format[at] != 's')
             return 0;
-        spec.wideText = true;
+        directive.wideText = true;
     } else if (format[at] == 'z') {
         at++;
-        spec.length = kSize;
+        directive.length = kSize;
     } else if (format[at] == 'I' && format[at + 1] == '6' && format[at + 2] == '4') {
         at += 3;
-        spec.length = kInt64;
+        directive.length = kInt64;
     }
 
     CharT conversion = format[at];
     switch (conversion) {
     case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
-        emitNumber(sink, spec, static_cast<char>(conversion), arguments);
+        emitNumber(sink, directive, static_cast<char>(conversion), arguments);
         break;
     case 'c': {
         int value = va_arg(*arguments, int);
-        int pad = spec.width > 1 ? spec.width - 1 : 0;
-        if (!hasFlag(spec, '-'))
+        int pad = directive.width > 1 ? directive.width - 1 : 0;
+        if (!hasFlag(directive, '-'))
             emitPadding(sink, pad);
-        if (wideFormat && spec.length != kShort) {
+        if (wideFormat && directive.length != kShort) {
             WCHAR16 ch = static_cast<WCHAR16>(value);
             emitWide(sink, &ch, 1);
         } else {
             char ch = static_cast<char>(value);
             emitNarrow(sink, &ch, 1);
         }
-        if (hasFlag(spec, '-'))
+        if (hasFlag(directive, '-'))
             emitPadding(sink, pad);
         break;
     }
     case 's': {
         bool wide;
         if (wideFormat)
-            wide = !spec.narrowText;
+            wide = !directive.narrowText;
         else
-            wide = spec.wideText || spec.length == kLong;
-        emitText(sink, spec, wide, arguments);
+            wide = directive.wideText || directive.length == kLong;
+        emitText(sink, directive, wide, arguments);
         break;
     }
     case 'S':
-        emitText(sink, spec, !wideFormat, arguments);
+        emitText(sink, directive, !wideFormat, arguments);
         break;
     case 'p': {
         char digits[32];
