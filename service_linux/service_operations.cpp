@@ -134,6 +134,18 @@ ISDSC_STATUS findNodeName(const char **name)
     return ISDSC_SUCCESS;
 }
 
+// The node name and the CHAP credentials that settings ask for; the node
+// name stands in for a CHAP user name the settings do not give.
+ISDSC_STATUS findCredentials(const LoginSettings &settings, const char **nodeName,
+                             ChapCredentials *chap)
+{
+    memset(chap, 0, sizeof *chap);
+    ISDSC_STATUS status = findNodeName(nodeName);
+    if (status == ISDSC_SUCCESS)
+        status = chapFromSettings(settings, *nodeName, chap);
+    return status;
+}
+
 // The instance argument of an operation: none, or our one instance.
 ISDSC_STATUS checkInstance(const WCHAR16 *instance, char *stored, size_t room)
 {
@@ -209,8 +221,7 @@ ISDSC_STATUS refreshDiscoveries()
             continue;
         const char *nodeName = nullptr;
         ChapCredentials chap;
-        if (findNodeName(&nodeName) != ISDSC_SUCCESS ||
-            chapFromSettings(portals[i].login, nodeName, &chap) != ISDSC_SUCCESS)
+        if (findCredentials(portals[i].login, &nodeName, &chap) != ISDSC_SUCCESS)
             continue;
         PortalEndpoint endpoint;
         memcpy(endpoint.address, portals[i].address, sizeof endpoint.address);
@@ -375,12 +386,9 @@ ISDSC_STATUS ISDSC_API AddIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
     if (status == ISDSC_SUCCESS && SecurityFlags != 0)
         status = SERVICE_NOT_SUPPORTED;
     const char *nodeName = nullptr;
+    ChapCredentials chap = {};
     if (status == ISDSC_SUCCESS)
-        status = findNodeName(&nodeName);
-    ChapCredentials chap;
-    memset(&chap, 0, sizeof chap);
-    if (status == ISDSC_SUCCESS)
-        status = chapFromSettings(row.login, nodeName, &chap);
+        status = findCredentials(row.login, &nodeName, &chap);
     DiscoveryList found = {nullptr, 0, 0};
     if (status == ISDSC_SUCCESS)
         status = discoverTargets(endpoint, nodeName, chap, &found);
@@ -520,12 +528,9 @@ ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformat
     if (status == ISDSC_SUCCESS && (SecurityFlags != 0 || Mappings != nullptr || KeySize != 0))
         status = SERVICE_NOT_SUPPORTED;
     const char *nodeName = nullptr;
+    ChapCredentials chap = {};
     if (status == ISDSC_SUCCESS)
-        status = findNodeName(&nodeName);
-    ChapCredentials chap;
-    memset(&chap, 0, sizeof chap);
-    if (status == ISDSC_SUCCESS)
-        status = chapFromSettings(login.login, nodeName, &chap);
+        status = findCredentials(login.login, &nodeName, &chap);
     if (status == ISDSC_SUCCESS && IsPersistent) {
         memcpy(login.address, endpoint.address, sizeof login.address);
         login.socket = endpoint.port;
