@@ -129,6 +129,19 @@ ISDSC_STATUS finish(ISDSC_STATUS status, const ULONG *returnedSize = nullptr)
     return status;
 }
 
+// Logs the size and buffer of a list call and answers it.
+ISDSC_STATUS answerListCall(StandinOperation operation, ULONG *BufferSize, WCHAR16 *Buffer)
+{
+    if (BufferSize == nullptr) {
+        logText(&gLine, " size=(none)");
+        logOut(&gLine, "buffer", Buffer);
+        return finish(ISDSC_ERROR_INVALID_PARAMETER);
+    }
+    logFormat(&gLine, " size=%lu", static_cast<unsigned long>(*BufferSize));
+    logOut(&gLine, "buffer", Buffer);
+    return finish(answerList(operation, BufferSize, Buffer), BufferSize);
+}
+
 }  // namespace
 
 extern "C" {
@@ -155,14 +168,7 @@ ISDSC_STATUS ISDSC_API GetIScsiInitiatorNodeNameW(WCHAR16 *InitiatorNodeName)
 ISDSC_STATUS ISDSC_API ReportIScsiInitiatorListW(ULONG *BufferSize, WCHAR16 *Buffer)
 {
     logStart(&gLine, "ReportIScsiInitiatorListW");
-    if (BufferSize == nullptr) {
-        logText(&gLine, " size=(none)");
-        logOut(&gLine, "buffer", Buffer);
-        return finish(ISDSC_ERROR_INVALID_PARAMETER);
-    }
-    logFormat(&gLine, " size=%lu", static_cast<unsigned long>(*BufferSize));
-    logOut(&gLine, "buffer", Buffer);
-    return finish(answerList(OP_INITIATOR_LIST, BufferSize, Buffer), BufferSize);
+    return answerListCall(OP_INITIATOR_LIST, BufferSize, Buffer);
 }
 
 ISDSC_STATUS ISDSC_API AddIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
@@ -200,14 +206,7 @@ ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSiz
 {
     logStart(&gLine, "ReportIScsiTargetsW");
     logFormat(&gLine, " force=%u", static_cast<unsigned>(ForceUpdate));
-    if (BufferSize == nullptr) {
-        logText(&gLine, " size=(none)");
-        logOut(&gLine, "buffer", Buffer);
-        return finish(ISDSC_ERROR_INVALID_PARAMETER);
-    }
-    logFormat(&gLine, " size=%lu", static_cast<unsigned long>(*BufferSize));
-    logOut(&gLine, "buffer", Buffer);
-    return finish(answerList(OP_TARGET_LIST, BufferSize, Buffer), BufferSize);
+    return answerListCall(OP_TARGET_LIST, BufferSize, Buffer);
 }
 
 ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
