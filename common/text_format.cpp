@@ -1,6 +1,9 @@
 #include "common/text_format.h"
 
+#include "common/wide_text.h"
+
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -30,18 +33,17 @@ void emitPadding(const FormatSink &sink, int count)
     }
 }
 
-size_t boundedWideLength(const WCHAR16 *text, int precision)
+// A precision bounds how much of a text is read; none leaves it unbounded.
+size_t precisionLimit(int precision)
 {
-    size_t length = 0;
-    while ((precision < 0 || length < static_cast<size_t>(precision)) && text[length] != 0)
-        length++;
-    return length;
+    return precision < 0 ? SIZE_MAX : static_cast<size_t>(precision);
 }
 
-size_t boundedNarrowLength(const char *text, int precision)
+// The 8-bit twin of wideLengthBounded.
+size_t narrowLengthBounded(const char *text, size_t limit)
 {
     size_t length = 0;
-    while ((precision < 0 || length < static_cast<size_t>(precision)) && text[length] != 0)
+    while (length < limit && text[length] != 0)
         length++;
     return length;
 }
@@ -119,10 +121,11 @@ void emitText(const FormatSink &sink, const Directive &directive, bool wide, va_
         wide = false;
         text = kNullText;
     }
+    size_t limit = precisionLimit(directive.precision);
     if (wide)
-        length = boundedWideLength(static_cast<const WCHAR16 *>(text), directive.precision);
+        length = wideLengthBounded(static_cast<const WCHAR16 *>(text), limit);
     else
-        length = boundedNarrowLength(static_cast<const char *>(text), directive.precision);
+        length = narrowLengthBounded(static_cast<const char *>(text), limit);
     int pad = directive.width > static_cast<int>(length) ? directive.width - static_cast<int>(length) : 0;
     if (!hasFlag(directive, '-'))
         emitPadding(sink, pad);
