@@ -204,10 +204,12 @@ control=$(( 1000 + port % 31000 ))
 taskset -c "$cpu" tgtd -f -C "$control" --iscsi "portal=127.0.0.1:$port" > "$work/tgtd.log" 2>&1 &
 tgtd_pid=$!
 disown "$tgtd_pid"
+tgtd_up=""
 for _ in $(seq 100); do
-  tgtadm -C "$control" --lld iscsi --op show --mode target > /dev/null 2>&1 && break
+  tgtadm -C "$control" --lld iscsi --op show --mode target > /dev/null 2>&1 && { tgtd_up=1; break; }
   sleep 0.1
 done
+[ -n "$tgtd_up" ] || { echo "bench: tgtd did not start:" >&2; tail "$work/tgtd.log" >&2; exit 1; }
 
 add_targets() {  # add_targets FIRST LAST
   local tid
