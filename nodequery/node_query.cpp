@@ -24,9 +24,7 @@ int runNodeQuery(int argc, char **argv)
             reportPrintf("%ws\n", nodeName);
     }
     if (status != ISDSC_SUCCESS) {
-        WCHAR16 statusText[STATUS_TEXT_CHARS];
-        reportPrintf("Error getting information: %ws\n",
-                     formatStatus(statusText, STATUS_TEXT_CHARS, status));
+        printFailure("Error getting information: %ws\n", status);
         return 1;
     }
     return 0;

@@ -75,12 +75,6 @@ void printUsage(const char *programName)
     reportPrintf("       tcpPort defaults to 3260\n");
 }
 
-void printFailure(const char *format, ISDSC_STATUS status)
-{
-    WCHAR16 statusText[STATUS_TEXT_CHARS];
-    reportPrintf(format, formatStatus(statusText, STATUS_TEXT_CHARS, status));
-}
-
 typedef void (*ListTextVisitor)(void *context, const WCHAR16 *text, size_t length);
 
 // Walks a multi-string in list[SERVICE_LIST_CHARS + 1] of which the service

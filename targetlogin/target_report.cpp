@@ -59,12 +59,6 @@ WCHAR16 *copyFirstText(const unsigned char *data, ULONG size)
     return copy;
 }
 
-void printFailure(const char *format, ISDSC_STATUS status)
-{
-    WCHAR16 statusText[STATUS_TEXT_CHARS];
-    reportPrintf(format, formatStatus(statusText, STATUS_TEXT_CHARS, status));
-}
-
 // Prints one portal record and records it while the table has room.
 void reportPortal(const unsigned char *record, int *recorded)
 {
