@@ -5,6 +5,7 @@
 #include "common/node_name.h"
 #include "common/report_output.h"
 #include "common/status_text.h"
+#include "common/text_format.h"
 #include "common/wide_text.h"
 #include "targetlogin/targetlogin.h"
 
@@ -43,17 +44,6 @@ int32_t readDecimal(const Char *text)
         at++;
     }
     return static_cast<int32_t>(negative ? -value : value);
-}
-
-int hexDigit(WCHAR16 ch)
-{
-    if (ch >= '0' && ch <= '9')
-        return ch - '0';
-    if (ch >= 'a' && ch <= 'f')
-        return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F')
-        return ch - 'A' + 10;
-    return -1;
 }
 
 // Widens argument byte for byte into out[ARGUMENT_TEXT_CHARS]; false when it
