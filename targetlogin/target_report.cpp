@@ -27,15 +27,6 @@ ULONG readULong(const unsigned char *at)
     return value;
 }
 
-// A group's stride in 64-bit arithmetic: the service's count may be anything,
-// and a wrapped 32-bit stride would pass the account test.
-uint64_t groupStride(ULONG portalCount)
-{
-    if (portalCount == 0)
-        return 4;
-    return (static_cast<uint64_t>(portalCount) * kPortalRecordBytes + 9u) & ~static_cast<uint64_t>(3);
-}
-
 // A terminated copy of the first text in data[size]; the text ends at the
 // first 0 character or at the last whole character of the data.  Null when
 // the copy cannot be allocated.  The caller frees it.
@@ -252,7 +243,7 @@ void walkPortalGroups(ULONG groupCount, const unsigned char *groups, ULONG bytes
         ULONG portalCount = readULong(groups + offset);
         reportPrintf("        Group %d has %d portals\n", static_cast<int>(group),
                      static_cast<int>(portalCount));
-        uint64_t stride = groupStride(portalCount);
+        uint64_t stride = portalGroupStride64(portalCount);
         if (stride > account)
             return;
         for (ULONG k = 0; k < portalCount; k++) {
