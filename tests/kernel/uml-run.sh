@@ -20,13 +20,15 @@
 #     --no-iscsid       do not start iscsid inside
 #     --ipv6            load IPv6 and have tgtd listen on [::1]:3260 too
 #
+# UML_KERNEL names another kernel than /usr/bin/linux.
+#
 # Exit status: the payload's; 77 when something the run needs is missing
 # (the caller reports itself skipped); 124 when the deadline ended the
 # kernel; 125 when the set-up inside or the host check after it failed.
 set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
-KERNEL=/usr/bin/linux
+KERNEL="${UML_KERNEL:-/usr/bin/linux}"
 UML_MODULES=/usr/lib/uml/modules
 SKIP=77 TIMED_OUT=124 FAILED=125
 
