@@ -22,6 +22,7 @@ boot() {  # phase
   local rc=$?
   [ "$rc" = 77 ] && exit 77
   echo "--- boot $1: exit $rc, $(tr '\n' ' ' < "$scratch/$1/host-times" 2>/dev/null)"
+  echo "    seconds since boot: $(cat "$scratch/$1/steps.log" "$scratch/$1/payload-times.log" 2>/dev/null | tr '\n' ' ')"
   cat "$scratch/$1/checks.log" 2>/dev/null
   if [ "$rc" != 0 ]; then
     echo "--- payload stderr"; cat "$scratch/$1/payload.err" 2>/dev/null
