@@ -125,19 +125,26 @@ TEST(RunStatus, WhatTheRealIscsiadmPrintedNamesTheCause)
 
 TEST(RunStatus, TheCauseIsReadOnlyAfterAConnectionFailure)
 {
-    // The same words after another failure do not change its status.
-    ChildResult run = exitedWith(6, "iscsiadm: Connection refused\n");
-    EXPECT_EQ(OPENISCSI_RECORDS_FAILED, statusOfRun(run));
-    run = exitedWith(11, "iscsiadm: Could not perform SendTargets discovery: iSCSI PDU timed out\n");
-    EXPECT_EQ(OPENISCSI_PDU_TIMEOUT, statusOfRun(run));
-    run = exitedWith(4, "cannot make connection to 10.0.0.9: No route to host\n");
-    EXPECT_EQ(OPENISCSI_PORTAL_UNREACHABLE, statusOfRun(run));
-    run = exitedWith(8, "cannot make connection to 10.0.0.9: Connection timed out\n");
-    EXPECT_EQ(OPENISCSI_NO_LOGIN_RESPONSE, statusOfRun(run));
-    // Bytes after a NUL are still looked at; output is not a C string.
-    std::string withNul("x\0Connection refused", 20);
-    run = exitedWith(11, withNul);
-    EXPECT_EQ(OPENISCSI_CONNECTION_REFUSED, statusOfRun(run));
+    struct Case {
+        int code;
+        std::string err;
+        ISDSC_STATUS status;
+    };
+    const Case cases[] = {
+        // The same words after another failure do not change its status.
+        {6, "iscsiadm: Connection refused\n", OPENISCSI_RECORDS_FAILED},
+        {11, "iscsiadm: Could not perform SendTargets discovery: iSCSI PDU timed out\n",
+         OPENISCSI_PDU_TIMEOUT},
+        {4, "cannot make connection to 10.0.0.9: No route to host\n", OPENISCSI_PORTAL_UNREACHABLE},
+        {8, "cannot make connection to 10.0.0.9: Connection timed out\n", OPENISCSI_NO_LOGIN_RESPONSE},
+        // Bytes after a NUL are still looked at; output is not a C string.
+        {11, std::string("x\0Connection refused", 20), OPENISCSI_CONNECTION_REFUSED},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.err);
+        ChildResult run = exitedWith(c.code, c.err);
+        EXPECT_EQ(c.status, statusOfRun(run));
+    }
 }
 
 TEST(RunStatus, EndsThatAreNotExitCodes)
