@@ -78,7 +78,7 @@ mkdir -p "$scratch" || fail "cannot make $scratch"
 scratch="$(cd "$scratch" && pwd)"
 etc_dir="${etc_dir:-$scratch/etc-iscsi}"
 results="${results:-$scratch/results}"
-mkdir -p "$etc_dir" "$results" || fail "cannot make the private folders"
+mkdir -p "$etc_dir" "$results" "$scratch/uml" || fail "cannot make the private folders"
 etc_dir="$(cd "$etc_dir" && pwd)" results="$(cd "$results" && pwd)"
 payload="$(cd "$(dirname "$payload")" && pwd)/$(basename "$payload")"
 for path in "$scratch" "$etc_dir" "$results" "$payload" "$here"; do
@@ -155,7 +155,7 @@ fi
 
 # --- What must be the same after the run --------------------------------------
 host_state() {
-  find /etc/iscsi /var/lib/iscsi /run/lock/iscsi /run/iscsid.pid /run/mount \
+  find /etc/iscsi /var/lib/iscsi /run/lock/iscsi /run/iscsid.pid /run/mount "${HOME:-/}/.uml" \
        -printf '%p %y %s %T@\n' 2>/dev/null | sort
 }
 before="$(host_state)"
@@ -178,7 +178,9 @@ trap stop_group EXIT
 trap 'stop_group; exit 130' INT TERM
 
 start_ns=$(date +%s%N)
-setsid "$KERNEL" mem=384M rootfstype=hostfs rootflags=/ rw \
+# uml_dir: the kernel's pid file and control socket go to the scratch
+# folder, not to ~/.uml (left there when the kernel is killed).
+setsid "$KERNEL" mem=384M rootfstype=hostfs rootflags=/ rw uml_dir="$scratch/uml" \
        init="$here/uml-init.sh" con=null con0=fd:0,fd:1 \
        uml_scratch="$scratch" "${words[@]}" \
        < /dev/null > "$results/console.log" 2>&1 &
