@@ -191,6 +191,53 @@ int openPidFd(pid_t pid)
     return -1;
 }
 
+// Reads both streams until the child has exited and both pipes are at
+// their end.  Returns false when the deadline came first, or the pipes could
+// not be watched.  *reaped tells whether the child was reaped (its status
+// then in *result); if not, it may still run.
+bool watchChild(pid_t pid, Stream *streams, long long deadline, size_t limit, char *chunk,
+                ChildResult *result, bool *reaped)
+{
+    int pidFd = openPidFd(pid);
+    bool exited = false;
+    bool finished = false;
+    while (true) {
+        if (!exited && hasExited(pid)) {
+            // Whatever the child left in its group goes with it; then the
+            // pipes reach their end.
+            kill(-pid, SIGKILL);
+            reap(pid, result, true);
+            exited = true;
+            closeQuietly(&pidFd);
+        }
+        if (exited && streams[0].fd < 0 && streams[1].fd < 0) {
+            finished = true;
+            break;
+        }
+        long long now = monotonicMs();
+        if (now >= deadline)
+            break;
+        pollfd fds[3];
+        nfds_t count = 0;
+        for (int i = 0; i < 2; i++) {
+            if (streams[i].fd >= 0)
+                fds[count++] = {streams[i].fd, POLLIN, 0};
+        }
+        if (pidFd >= 0)
+            fds[count++] = {pidFd, POLLIN, 0};
+        long long wait = deadline - now;
+        if (!exited && pidFd < 0 && wait > kExitPollMs)
+            wait = kExitPollMs;
+        if (poll(fds, count, static_cast<int>(wait)) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; i++)
+            drainStream(&streams[i], limit, chunk);
+    }
+    closeQuietly(&pidFd);
+    *reaped = exited;
+    return finished;
+}
+
 }  // namespace
 
 void freeChildResult(ChildResult *result)
@@ -208,12 +255,15 @@ bool runChild(const char *program, const char *const *argv, int timeoutMs, size_
 {
     memset(result, 0, sizeof *result);
     result->end = CHILD_NOT_STARTED;
-    if (!startOutput(&result->out) || !startOutput(&result->err)) {
+    char *chunk = static_cast<char *>(malloc(kReadChunk));
+    if (chunk == nullptr || !startOutput(&result->out) || !startOutput(&result->err)) {
+        free(chunk);
         result->startErrno = ENOMEM;
         return false;
     }
     if (program == nullptr || program[0] != '/' || argv == nullptr || argv[0] == nullptr ||
         timeoutMs < 1) {
+        free(chunk);
         result->startErrno = EINVAL;
         return false;
     }
@@ -223,30 +273,25 @@ bool runChild(const char *program, const char *const *argv, int timeoutMs, size_
         highestFd = kHighestDescriptorBound;
 
     long long start = monotonicMs();
-    long long deadline = start + timeoutMs;
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, reportPipe[2] = {-1, -1};
-    if (pipe2(outPipe, O_CLOEXEC) < 0 || pipe2(errPipe, O_CLOEXEC) < 0 ||
-        pipe2(reportPipe, O_CLOEXEC) < 0) {
+    int *fds[] = {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1], &reportPipe[0], &reportPipe[1]};
+    pid_t pid = -1;
+    if (pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0 &&
+        pipe2(reportPipe, O_CLOEXEC) == 0) {
+        pid = fork();
+        if (pid == 0)
+            becomeProgram(program, argv, outPipe[1], errPipe[1], reportPipe[1], highestFd);
+    }
+    if (pid < 0) {
         result->startErrno = errno;
-        int *fds[] = {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1], &reportPipe[0], &reportPipe[1]};
         for (int *fd : fds)
             closeQuietly(fd);
+        free(chunk);
         return false;
     }
-    pid_t pid = fork();
-    if (pid == 0)
-        becomeProgram(program, argv, outPipe[1], errPipe[1], reportPipe[1], highestFd);
-    int forkErrno = errno;
     closeQuietly(&outPipe[1]);
     closeQuietly(&errPipe[1]);
     closeQuietly(&reportPipe[1]);
-    if (pid < 0) {
-        result->startErrno = forkErrno;
-        closeQuietly(&outPipe[0]);
-        closeQuietly(&errPipe[0]);
-        closeQuietly(&reportPipe[0]);
-        return false;
-    }
     // Both sides set the group, so that it exists whichever runs first.
     setpgid(pid, pid);
 
@@ -262,75 +307,38 @@ bool runChild(const char *program, const char *const *argv, int timeoutMs, size_
         reap(pid, result, false);
         result->end = CHILD_NOT_STARTED;
         result->startErrno = execErrno != 0 ? execErrno : ENOEXEC;
-        closeQuietly(&outPipe[0]);
-        closeQuietly(&errPipe[0]);
+        for (int *fd : fds)
+            closeQuietly(fd);
+        free(chunk);
         return false;
     }
 
     fcntl(outPipe[0], F_SETFL, fcntl(outPipe[0], F_GETFL) | O_NONBLOCK);
     fcntl(errPipe[0], F_SETFL, fcntl(errPipe[0], F_GETFL) | O_NONBLOCK);
     Stream streams[2] = {{outPipe[0], &result->out, 1}, {errPipe[0], &result->err, 1}};
-    char *chunk = static_cast<char *>(malloc(kReadChunk));
-    int pidFd = openPidFd(pid);
-    bool exited = false;
-    bool timedOut = false;
-    while (chunk != nullptr) {
-        if (!exited && hasExited(pid)) {
-            // Whatever the child left in its group goes with it; then the
-            // pipes reach their end.
-            kill(-pid, SIGKILL);
-            reap(pid, result, true);
-            exited = true;
-            closeQuietly(&pidFd);
-        }
-        if (exited && streams[0].fd < 0 && streams[1].fd < 0)
-            break;
-        long long now = monotonicMs();
-        if (now >= deadline) {
-            timedOut = true;
-            break;
-        }
-        pollfd fds[3];
-        nfds_t count = 0;
-        for (Stream &stream : streams) {
-            if (stream.fd >= 0)
-                fds[count++] = {stream.fd, POLLIN, 0};
-        }
-        if (pidFd >= 0)
-            fds[count++] = {pidFd, POLLIN, 0};
-        long long wait = deadline - now;
-        if (!exited && pidFd < 0 && wait > kExitPollMs)
-            wait = kExitPollMs;
-        int ready = poll(fds, count, static_cast<int>(wait));
-        if (ready < 0 && errno != EINTR)
-            break;
-        for (Stream &stream : streams)
-            drainStream(&stream, limit, chunk);
-    }
-    if (chunk == nullptr || !exited) {
-        // The deadline, or no memory to read with: the whole group goes.
-        timedOut = timedOut || chunk == nullptr;
-        if (!exited) {
+    bool reaped = false;
+    bool finished = watchChild(pid, streams, start + timeoutMs, limit, chunk, result, &reaped);
+    if (!finished) {
+        // The deadline: the whole group goes (the child is still unreaped, so
+        // its group's id is still its own), then what is left in the pipes
+        // is read.  After a reaped child only what held its pipes was left,
+        // and that was killed with its group already.
+        if (!reaped) {
             kill(-pid, SIGKILL);
             kill(pid, SIGKILL);
             reap(pid, result, false);
         }
-        if (chunk != nullptr) {
-            for (Stream &stream : streams)
-                drainStream(&stream, limit, chunk);
-        }
-    }
-    if (timedOut) {
+        for (Stream &stream : streams)
+            drainStream(&stream, limit, chunk);
         result->end = CHILD_TIMED_OUT;
         result->exitCode = 0;
         result->termSignal = 0;
     }
     free(chunk);
-    closeQuietly(&pidFd);
     closeQuietly(&streams[0].fd);
     closeQuietly(&streams[1].fd);
     result->elapsedMs = monotonicMs() - start;
-    return !timedOut;
+    return finished;
 }
 
 bool findSystemProgram(const char *name, char *out, size_t room)

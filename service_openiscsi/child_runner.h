@@ -48,6 +48,9 @@ struct ChildResult {
 // at their defaults and unblocked.  Once the child has exited, whatever it
 // left running in its group is killed too.  Returns true when the child ran
 // to an exit or a signal; false when it timed out or did not start.
+// timeoutMs is the caller's step bound (the service's, which
+// ISCSI_TOOLS_TIMEOUT_MS overrides).  REQUIRES: SIGCHLD not ignored in this
+// process (the system would reap the child and free its id for reuse).
 bool runChild(const char *program, const char *const *argv, int timeoutMs, size_t outputLimit,
               ChildResult *result);
 
