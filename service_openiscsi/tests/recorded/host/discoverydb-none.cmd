@@ -1,0 +1,3 @@
+command: iscsiadm -m discoverydb
+exit: 21
+seconds: 0.01

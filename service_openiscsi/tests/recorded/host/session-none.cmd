@@ -1,0 +1,3 @@
+command: iscsiadm -m session
+exit: 21
+seconds: 0.00

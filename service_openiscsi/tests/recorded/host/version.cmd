@@ -1,0 +1,3 @@
+command: iscsiadm --version
+exit: 0
+seconds: 0.00

@@ -1,0 +1,3 @@
+command: iscsiadm -m discoverydb
+exit: 0
+seconds: 0.23

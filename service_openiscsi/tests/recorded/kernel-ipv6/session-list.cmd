@@ -1,0 +1,3 @@
+command: iscsiadm -m session
+exit: 0
+seconds: 0.26

@@ -1,0 +1,3 @@
+command: iscsiadm -m node --logoutall=all
+exit: 0
+seconds: 0.19

@@ -1,0 +1,3 @@
+command: iscsiadm -m node -T iqn.2024-01.test.rec:made -p 127.0.0.1:3260
+exit: 0
+seconds: 0.23

@@ -1,0 +1,3 @@
+command: iscsiadm -m discoverydb -t st -p 192.0.2.1:3260 -o new
+exit: 0
+seconds: 0.30

@@ -1,0 +1,3 @@
+command: iscsiadm -m node -T iqn.2024-01.test.rec:plain -p 127.0.0.1:3260 -o update -n node.startup -v automatic
+exit: 0
+seconds: 0.29
