@@ -340,9 +340,3 @@ DWORD releaseStringAtom(AtomTableShared *table, ATOM atom)
     }
     return 0;
 }
-
-uint32_t atomReferences(const AtomTableShared *table, ATOM atom)
-{
-    long slot = slotOfAtom(table, atom);
-    return slot < 0 ? 0 : slotReferences(table->slots[slot]);
-}

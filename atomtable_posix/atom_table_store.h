@@ -77,9 +77,6 @@ DWORD addStringAtom(AtomTableShared *table, const char *name, size_t length, ATO
 // Returns 0, or ERROR_INVALID_HANDLE when no name carries the atom.
 DWORD releaseStringAtom(AtomTableShared *table, ATOM atom);
 
-// The reference count of a string atom, 0 when none carries it.
-uint32_t atomReferences(const AtomTableShared *table, ATOM atom);
-
 // The steps of adding a new name, in the order addStringAtom takes them.
 // claimFreeSlot returns the lowest free slot (raising slotsUsed to cover it
 // first) or -1 when the table is full; writeSlotName fills the slot without

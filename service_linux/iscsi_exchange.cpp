@@ -12,7 +12,9 @@
 #include <iscsi/iscsi.h>
 
 #include "service_linux/failure_mapping.h"
+#include "service_linux/monotonic_clock.h"
 #include "service_linux/service_status.h"
+#include "service_linux/service_testing.h"
 
 namespace {
 
@@ -46,13 +48,6 @@ size_t gSessionCount = 0;
 size_t gSessionCapacity = 0;
 bool gExitHandlerRegistered = false;
 ULONG gNextQualifier = 1;
-
-long long monotonicMs()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 long long realtimeNs()
 {
@@ -639,6 +634,8 @@ void closeAllSessions()
     gSessionCount = 0;
     gSessionCapacity = 0;
 }
+
+// For tests only (service_testing.h).
 
 size_t openSessionCount()
 {

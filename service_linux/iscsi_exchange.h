@@ -80,7 +80,4 @@ ISDSC_STATUS openSession(const PortalEndpoint &portal, const char *initiatorName
 // by itself at process exit; harmless to call again.
 void closeAllSessions();
 
-// Number of sessions this process holds open.
-size_t openSessionCount();
-
 #endif  // SERVICE_LINUX_ISCSI_EXCHANGE_H

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "common/iscsi_service.h"
 #include "common/wide_text.h"
 #include "service_linux/iscsi_exchange.h"
 #include "service_linux/login_settings.h"
+#include "service_linux/monotonic_clock.h"
 #include "service_linux/node_identity.h"
 #include "service_linux/portal_text.h"
 #include "service_linux/service_status.h"
@@ -50,13 +50,6 @@ size_t gFreshNext = 0;
 char gNodeName[ISCSI_NAME_BYTES];
 bool gNodeNameKnown = false;
 
-long long nowMs()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
 FreshDiscovery *findFresh(const char *address, USHORT socket)
 {
     for (size_t i = 0; i < kFreshSlots; i++) {
@@ -76,7 +69,7 @@ void rememberFresh(const char *address, USHORT socket)
     }
     memcpy(slot->address, address, sizeof slot->address);
     slot->socket = socket;
-    slot->atMs = nowMs();
+    slot->atMs = monotonicMs();
 }
 
 void forgetFresh(const char *address, USHORT socket)
@@ -89,7 +82,7 @@ void forgetFresh(const char *address, USHORT socket)
 bool isFresh(const char *address, USHORT socket)
 {
     FreshDiscovery *slot = findFresh(address, socket);
-    return slot != nullptr && nowMs() - slot->atMs < kFreshDiscoveryMs;
+    return slot != nullptr && monotonicMs() - slot->atMs < kFreshDiscoveryMs;
 }
 
 // The node name: the host's open-iscsi name when it has one, else the name

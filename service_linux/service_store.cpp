@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "service_linux/failure_mapping.h"
+#include "service_linux/service_testing.h"
 #include "service_linux/service_status.h"
 #include "service_linux/state_location.h"
 
@@ -159,6 +160,13 @@ void columnLogin(sqlite3_stmt *statement, int first, LoginSettings *login)
     columnBlob(statement, first + 10, login->password, &login->passwordLength);
 }
 
+ISDSC_STATUS setSchemaVersion()
+{
+    char statement[64];
+    snprintf(statement, sizeof statement, "PRAGMA user_version = %d", kSchemaVersion);
+    return execute(statement);
+}
+
 ISDSC_STATUS createSchema()
 {
     sqlite3_stmt *statement = nullptr;
@@ -179,7 +187,7 @@ ISDSC_STATUS createSchema()
         return status;
     status = execute(kSchema);
     if (status == ISDSC_SUCCESS)
-        status = execute("PRAGMA user_version = 1");
+        status = setSchemaVersion();
     if (status == ISDSC_SUCCESS)
         status = execute("COMMIT");
     if (status != ISDSC_SUCCESS)
@@ -296,14 +304,6 @@ void storeRollback()
     if (gDatabase != nullptr && gInTransaction)
         sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
     gInTransaction = false;
-}
-
-void storeClose()
-{
-    storeRollback();
-    if (gDatabase != nullptr)
-        sqlite3_close(gDatabase);
-    gDatabase = nullptr;
 }
 
 ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found)
@@ -541,6 +541,16 @@ ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
     status = runToEnd(statement);
     *found = status == ISDSC_SUCCESS && sqlite3_changes(gDatabase) > 0;
     return status;
+}
+
+// For tests only (service_testing.h).
+
+void storeClose()
+{
+    storeRollback();
+    if (gDatabase != nullptr)
+        sqlite3_close(gDatabase);
+    gDatabase = nullptr;
 }
 
 ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count)

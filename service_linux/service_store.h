@@ -45,9 +45,6 @@ ISDSC_STATUS storeBegin(bool write);
 ISDSC_STATUS storeCommit();
 // Rolls back the open transaction, if any.
 void storeRollback();
-// Closes the connection (the next storeBegin opens it again, after looking
-// up the state directory anew).
-void storeClose();
 
 // Settings: small named texts (the generated node name).
 ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found);
@@ -79,11 +76,5 @@ ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name
 
 ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login);
 ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found);
-ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count);
-
-// For tests: the store call after `calls` more calls (statements prepared and
-// run, BEGIN and COMMIT included) fails as an I/O error would; -1 ends the
-// injection.
-void storeFailAfter(int calls);
 
 #endif  // SERVICE_LINUX_SERVICE_STORE_H

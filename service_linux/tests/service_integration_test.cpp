@@ -18,6 +18,7 @@
 #include "service_linux/iscsi_exchange.h"
 #include "service_linux/service_status.h"
 #include "service_linux/service_store.h"
+#include "service_linux/service_testing.h"
 #include "service_linux/tests/service_test_support.h"
 #include "service_linux/tests/target_daemons.h"
 
