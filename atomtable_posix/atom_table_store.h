@@ -58,8 +58,16 @@ DWORD resolveAtomTableName(char *buffer, size_t room);
 // another table name replaces it.  Serialised across the process's threads.
 DWORD mapAtomTable(AtomTableShared **table);
 
-// Takes the table's lock, making it consistent after a holder died.
-// Returns 0, or ERROR_INVALID_DATA when the lock cannot be had.
+// How long a process waits for the table's lock.  A holder that died is
+// noticed at once (the lock is robust); one that is alive and stopped
+// (SIGSTOP, a debugger) would hold it for ever.
+#define ATOM_TABLE_LOCK_WAIT_MS 3000
+
+// Takes the table's lock, making it consistent after a holder died.  Waits
+// ATOM_TABLE_LOCK_WAIT_MS at most, and once per process: after one wait
+// that timed out, the process only tries the lock.  Returns 0,
+// ERROR_TIMEOUT when another process kept the lock, or ERROR_INVALID_DATA
+// when the lock cannot be had.
 DWORD lockAtomTable(AtomTableShared *table);
 void unlockAtomTable(AtomTableShared *table);
 

@@ -164,6 +164,7 @@ TEST(AtomMessages, SystemTextsForTheCodesTheTableLeaves)
         {ERROR_INVALID_DATA, "The data is invalid.\r\n"},
         {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
         {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+        {ERROR_TIMEOUT, "This operation returned because the timeout period expired.\r\n"},
     };
     const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
                         FORMAT_MESSAGE_FROM_SYSTEM;

@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sched.h>
 #include <sqlite3.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -612,6 +614,184 @@ TEST_F(ServiceOnTargets, DiscoversAndLogsInOverIpv6Loopback)
     EXPECT_EQ(LoginIScsiTargetW(&name[0], false, nullptr, ISCSI_ANY_INITIATOR_PORT, &recorded, 0,
                                 nullptr, nullptr, 0, nullptr, false, &session, &connection),
               0u);
+}
+
+// Portals that answered once and went silent (they accept connections and
+// never answer) are asked again all at once: the forced target list costs one
+// step bound, not one per silent portal, and a portal that answers is asked
+// in the same round.
+TEST_F(ServiceOnTargets, SilentStoredPortalsAreAskedTogetherWithinOneBound)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    // Registered by another process: this one has not discovered it itself.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(addPortal(tgt_.port) == 0 ? 0 : 1);
+    ASSERT_EQ(waitChild(child, 20000), 0);
+
+    const char *silentTargets[] = {"iqn.2026-01.test.silent:one", "iqn.2026-01.test.silent:two"};
+    int listeners[2];
+    ASSERT_EQ(storeBegin(true), 0u);
+    for (int i = 0; i < 2; i++) {
+        int port = 0;
+        listeners[i] = startSilentListener(&port);
+        ASSERT_GE(listeners[i], 0);
+        PortalRow row;
+        memset(&row, 0, sizeof row);
+        snprintf(row.address, sizeof row.address, "127.0.0.1");
+        row.socket = static_cast<USHORT>(port);
+        row.portNumber = ISCSI_ANY_INITIATOR_PORT;
+        long long id = 0;
+        ASSERT_EQ(storeSavePortal(row, &id), 0u);
+        DiscoveryRecord record;
+        memset(&record, 0, sizeof record);
+        snprintf(record.target, sizeof record.target, "%s", silentTargets[i]);
+        snprintf(record.address, sizeof record.address, "127.0.0.1");
+        record.socket = static_cast<USHORT>(port);
+        record.tag = 1;
+        DiscoveryList found = {&record, 1, 1};
+        ASSERT_EQ(storeReplaceDiscovery(id, found), 0u);
+    }
+    ASSERT_EQ(storeCommit(), 0u);
+    const char kLate[] = "iqn.2026-01.test.tgt:late";
+    ASSERT_TRUE(addTgtTarget(&tgt_, 4, {kLate, nullptr, nullptr}));
+
+    const int kBoundMs = 1500;
+    setenv("ISCSI_TOOLS_TIMEOUT_MS", std::to_string(kBoundMs).c_str(), 1);
+    auto start = std::chrono::steady_clock::now();
+    ISDSC_STATUS status;
+    std::vector<std::string> names = targetList(true, &status);
+    long long took = elapsedMs(start);
+    for (int listener : listeners)
+        close(listener);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(names, (std::vector<std::string>{kTargetA, kTargetB, kChapTarget, kLate,
+                                               silentTargets[0], silentTargets[1]}));
+    EXPECT_GE(took, kBoundMs - 100);
+    EXPECT_LT(took, kBoundMs + 700) << "the silent portals were asked one after another";
+}
+
+// A store written before target names were checked may hold a name that is
+// not UTF-8, a name with control characters and a portal record whose
+// address has them.  Those rows are passed over; every other row is answered.
+TEST_F(ServiceOnTargets, AStoredRowThatCannotBeReadHidesNothing)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    storeClose();
+    sqlite3 *database = nullptr;
+    std::string path = std::string(stateDirectory_) + "/service.db";
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    std::string planted =
+        "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
+        "SELECT id, 100, 100, CAST(X'69716e2e323032362d30312e6576696c3afffe' AS TEXT), "
+        "'127.0.0.1', socket, 1 FROM portals;"
+        "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
+        "SELECT id, 101, 101, 'iqn.2026-01.evil:' || char(27) || ']0;owned' || char(7), "
+        "'127.0.0.1', socket, 1 FROM portals;"
+        "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
+        "SELECT id, 102, 1, '" + std::string(kTargetB) + "', char(27) || '[2J', socket, 2 "
+        "FROM portals;";
+    EXPECT_EQ(sqlite3_exec(database, planted.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(database);
+    sqlite3_close(database);
+
+    ISDSC_STATUS status;
+    EXPECT_EQ(targetList(false, &status),
+              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
+    EXPECT_EQ(status, 0u) << statusText(status);
+    std::vector<unsigned char> data;
+    ASSERT_EQ(queryInformation(kTargetB, nullptr, PortalGroups, &data), 0u);
+    ASSERT_EQ(data.size(), 4u + portalGroupStride(1));
+    ISCSI_TARGET_PORTALW portal;
+    memcpy(&portal, data.data() + 8, sizeof portal);
+    EXPECT_EQ(narrow(portal.Address), "127.0.0.1");
+}
+
+// Two runs whose process ids are the same, each in a PID namespace of its
+// own (as in two containers), log in to one target at the same time: their
+// sessions have ISIDs of their own, and the target keeps both.
+TEST_F(ServiceOnTargets, RunsWithOneProcessIdInTwoNamespacesKeepTheirSessions)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    int reports[2];
+    int release[2];
+    ASSERT_EQ(pipe(reports), 0);
+    ASSERT_EQ(pipe(release), 0);
+    pid_t outer[2];
+    for (pid_t &run : outer) {
+        run = fork();
+        ASSERT_GE(run, 0);
+        if (run != 0)
+            continue;
+        alarm(30);
+        if (unshare(CLONE_NEWPID) != 0)
+            _exit(77);
+        pid_t inner = fork();
+        if (inner == 0) {
+            ISCSI_UNIQUE_SESSION_ID session;
+            if (getpid() != 1 || login(kTargetA, tgt_.port, nullptr, false, &session) != 0)
+                _exit(1);
+            if (write(reports[1], &session.AdapterUnique, sizeof session.AdapterUnique) !=
+                static_cast<ssize_t>(sizeof session.AdapterUnique))
+                _exit(2);
+            char byte;
+            _exit(read(release[0], &byte, 1) == 1 ? 0 : 3);   // the session lives until then
+        }
+        int status = 0;
+        waitpid(inner, &status, 0);
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 4);
+    }
+    close(reports[1]);
+    unsigned long long isids[2] = {0, 0};
+    int received = 0;
+    for (unsigned long long &isid : isids)
+        received += read(reports[0], &isid, sizeof isid) == static_cast<ssize_t>(sizeof isid);
+    int sessions = tgtSessionCount(&tgt_, 1);
+    EXPECT_EQ(write(release[1], "gg", 2), 2);
+    int codes[2];
+    for (int i = 0; i < 2; i++)
+        codes[i] = waitChild(outer[i], 20000);
+    close(reports[0]);
+    close(release[0]);
+    close(release[1]);
+    if (codes[0] == 77 || codes[1] == 77)
+        GTEST_SKIP() << "no PID namespace can be made here";
+    ASSERT_EQ(received, 2);
+    EXPECT_EQ(codes[0], 0);
+    EXPECT_EQ(codes[1], 0);
+    EXPECT_NE(isids[0], isids[1]);
+    EXPECT_EQ(sessions, 2) << "the target dropped a session whose ISID it saw again";
+}
+
+// Once a CHAP secret has reached the service, the process cannot be dumped
+// (no core file holds the secret); without a secret nothing changes.
+TEST_F(ServiceOnTargets, TheProcessCannotBeDumpedOnceItHoldsASecret)
+{
+    struct Case {
+        const char *what;
+        bool secret;
+        int dumpable;
+    };
+    const Case cases[] = {{"no secret", false, 1}, {"CHAP secret", true, 0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        int port = freeLoopbackPort();
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(30);
+            if (prctl(PR_SET_DUMPABLE, 1, 0, 0, 0) != 0 || prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 1)
+                _exit(10);
+            ChapOptions chap;
+            fillChapOptions(&chap, "", kSecret);
+            addPortal(port, c.secret ? &chap.options : nullptr);   // refused: nothing listens
+            _exit(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
+        }
+        EXPECT_EQ(waitChild(child, 20000), c.dumpable);
+    }
 }
 
 }  // namespace
