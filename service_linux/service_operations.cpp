@@ -11,7 +11,6 @@
 #include "common/wide_text.h"
 #include "service_linux/iscsi_exchange.h"
 #include "service_linux/login_settings.h"
-#include "service_linux/monotonic_clock.h"
 #include "service_linux/node_identity.h"
 #include "service_linux/portal_text.h"
 #include "service_linux/service_status.h"
@@ -237,11 +236,11 @@ ISDSC_STATUS refreshDiscoveries()
         for (size_t k = 0; k < asked && status == ISDSC_SUCCESS; k++) {
             if (requests[k].status != ISDSC_SUCCESS)
                 continue;
+            // Only while the portal is still the one that was asked.
             const PortalRow &portal = portals[portalOfRequest[k]];
-            bool registered = false;
-            status = storePortalStillRegistered(portal.id, portal.address, portal.socket,
-                                                &registered);
-            if (status == ISDSC_SUCCESS && registered)
+            PortalRegistration now = {0, 0};
+            status = storeFindRegistration(portal.address, portal.socket, &now);
+            if (status == ISDSC_SUCCESS && now.id == portal.id)
                 status = storeReplaceDiscovery(portal.id, requests[k].found);
         }
         if (status == ISDSC_SUCCESS)

@@ -556,23 +556,6 @@ ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalReg
     return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
 }
 
-ISDSC_STATUS storePortalStillRegistered(long long id, const char *address, USHORT socket,
-                                        bool *registered)
-{
-    sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare(
-        "SELECT 1 FROM portals WHERE id = ?1 AND address = ?2 AND socket = ?3", &statement);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    sqlite3_bind_int64(statement, 1, id);
-    bindText(statement, 2, address);
-    sqlite3_bind_int(statement, 3, socket);
-    int result = sqlite3_step(statement);
-    sqlite3_finalize(statement);
-    *registered = result == SQLITE_ROW;
-    return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
-}
-
 ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
 {
     sqlite3_stmt *statement = nullptr;

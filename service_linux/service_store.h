@@ -70,9 +70,6 @@ struct PortalRegistration {
 
 // The registration of the portal with address and socket, as it is now.
 ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalRegistration *seen);
-// Whether a portal of this id still has this address and socket.
-ISDSC_STATUS storePortalStillRegistered(long long id, const char *address, USHORT socket,
-                                        bool *registered);
 // Every registered portal, in registration order, as a heap array the caller
 // frees with free(); *rows is null when there are none.
 ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count);

@@ -39,23 +39,6 @@ long long elapsedMs(std::chrono::steady_clock::time_point since)
         .count();
 }
 
-// Waits for a child with a bound; kills it when the bound passes.  Returns
-// its exit code, or -1.
-[[maybe_unused]] int waitChild(pid_t pid, int timeoutMs)
-{
-    auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) != pid) {
-        if (elapsedMs(start) > timeoutMs) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        usleep(10000);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Each test gets a store of its own and a bounded network timeout.
 class ServiceOnTargets : public ::testing::Test {
 protected:
@@ -89,6 +72,17 @@ protected:
                                      {kTargetB, nullptr, nullptr},
                                      {kChapTarget, kChapTarget, kSecret}};
         return startTgtd(&tgt_, targets, 3);
+    }
+
+    // Registers the portal from a child process, as another run would: this
+    // process has not discovered it itself.
+    void addPortalInAnotherProcess(int port)
+    {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            _exit(addPortal(port) == 0 ? 0 : 1);
+        ASSERT_EQ(waitForChild(child, 20000), 0);
     }
 
     ISDSC_STATUS addPortal(int port, ISCSI_LOGIN_OPTIONS *options = nullptr)
@@ -288,7 +282,7 @@ TEST_F(ServiceOnTargets, GivesEveryLoginItsOwnIsidAndLogsOutAtExit)
             code = 3;
         exit(code);  // runs the exit handlers: the logout
     }
-    EXPECT_EQ(waitChild(child, 20000), 0);
+    EXPECT_EQ(waitForChild(child, 20000), 0);
     EXPECT_EQ(tgtSessionCount(&tgt_, 1), 2);
     closeAllSessions();
     EXPECT_EQ(openSessionCount(), 0u);
@@ -344,11 +338,7 @@ TEST_F(ServiceOnTargets, UnreachablePortalsFailInBoundedTimeAndStoreNothing)
 TEST_F(ServiceOnTargets, KeepsStateAcrossRunsAndTheTargetsOfAPortalThatStoppedAnswering)
 {
     START_OR_SKIP(startThreeTargets(), tgt_);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-        _exit(addPortal(tgt_.port) == 0 ? 0 : 1);
-    ASSERT_EQ(waitChild(child, 20000), 0);
+    addPortalInAnotherProcess(tgt_.port);
 
     // This process has not discovered the portal itself: only the store knows.
     storeClose();
@@ -390,7 +380,7 @@ TEST_F(ServiceOnTargets, TwoRunsAtOnceBothComplete)
         }
     }
     for (pid_t child : children)
-        EXPECT_EQ(waitChild(child, 30000), 0);
+        EXPECT_EQ(waitForChild(child, 30000), 0);
     storeClose();
     size_t logins = 0;
     ASSERT_EQ(storeBegin(false), 0u);
@@ -423,7 +413,7 @@ TEST_F(ServiceOnTargets, ARunKilledMidwayLeavesAUsableStore)
         }
         usleep(static_cast<useconds_t>(delay) * 1000);
         kill(child, SIGKILL);
-        EXPECT_EQ(waitChild(child, 5000), -1);
+        EXPECT_EQ(waitForChild(child, 5000), -1);
 
         sqlite3 *database = nullptr;
         std::string path = std::string(stateDirectory_) + "/service.db";
@@ -616,6 +606,43 @@ TEST_F(ServiceOnTargets, DiscoversAndLogsInOverIpv6Loopback)
               0u);
 }
 
+// A store of the first schema (portals without a registration count) is
+// brought up to date when it is opened, and keeps what it held.
+TEST_F(ServiceOnTargets, AStoreOfTheFirstSchemaIsBroughtUpToDate)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    storeClose();
+    sqlite3 *database = nullptr;
+    std::string path = std::string(stateDirectory_) + "/service.db";
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(database,
+                           "ALTER TABLE portals DROP COLUMN generation; PRAGMA user_version = 1;",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(database);
+    sqlite3_close(database);
+
+    ISDSC_STATUS status;
+    EXPECT_EQ(targetList(false, &status),
+              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
+    EXPECT_EQ(status, 0u) << statusText(status);
+    EXPECT_EQ(addPortal(tgt_.port), 0u);
+    storeClose();
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt *query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(database,
+                                 "SELECT (SELECT user_version FROM pragma_user_version), "
+                                 "generation FROM portals",
+                                 -1, &query, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(query, 0), 2);
+    EXPECT_EQ(sqlite3_column_int(query, 1), 2) << "the second registration is counted";
+    sqlite3_finalize(query);
+    sqlite3_close(database);
+}
+
 // Portals that answered once and went silent (they accept connections and
 // never answer) are asked again all at once: the forced target list costs one
 // step bound, not one per silent portal, and a portal that answers is asked
@@ -623,12 +650,7 @@ TEST_F(ServiceOnTargets, DiscoversAndLogsInOverIpv6Loopback)
 TEST_F(ServiceOnTargets, SilentStoredPortalsAreAskedTogetherWithinOneBound)
 {
     START_OR_SKIP(startThreeTargets(), tgt_);
-    // Registered by another process: this one has not discovered it itself.
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-        _exit(addPortal(tgt_.port) == 0 ? 0 : 1);
-    ASSERT_EQ(waitChild(child, 20000), 0);
+    addPortalInAnotherProcess(tgt_.port);
 
     const char *silentTargets[] = {"iqn.2026-01.test.silent:one", "iqn.2026-01.test.silent:two"};
     int listeners[2];
@@ -753,7 +775,7 @@ TEST_F(ServiceOnTargets, RunsWithOneProcessIdInTwoNamespacesKeepTheirSessions)
     EXPECT_EQ(write(release[1], "gg", 2), 2);
     int codes[2];
     for (int i = 0; i < 2; i++)
-        codes[i] = waitChild(outer[i], 20000);
+        codes[i] = waitForChild(outer[i], 20000);
     close(reports[0]);
     close(release[0]);
     close(release[1]);
@@ -790,7 +812,7 @@ TEST_F(ServiceOnTargets, TheProcessCannotBeDumpedOnceItHoldsASecret)
             addPortal(port, c.secret ? &chap.options : nullptr);   // refused: nothing listens
             _exit(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
         }
-        EXPECT_EQ(waitChild(child, 20000), c.dumpable);
+        EXPECT_EQ(waitForChild(child, 20000), c.dumpable);
     }
 }
 

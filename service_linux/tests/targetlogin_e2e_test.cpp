@@ -62,30 +62,6 @@ std::string maskIdentifiers(const std::string &output)
     return masked;
 }
 
-long long elapsedMs(std::chrono::steady_clock::time_point since)
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 since)
-        .count();
-}
-
-// Waits for a child with a bound; kills it when the bound passes.  Returns
-// its exit code, or -1.
-int waitBounded(pid_t pid, int timeoutMs)
-{
-    auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) != pid) {
-        if (elapsedMs(start) > timeoutMs) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        usleep(5000);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // The unprivileged user the hostile-store cases run as (root only).
 const uid_t kNobody = 65534;
 
@@ -365,7 +341,7 @@ TEST_F(TargetloginOverService, TwoRunsAtOnceOnAFreshStoreBothComplete)
         close(gate[1]);
         int codes[2];
         for (int i = 0; i < 2; i++)
-            codes[i] = waitBounded(children[i], 30000);
+            codes[i] = waitForChild(children[i], 30000);
         // The node name is read after the runs: without a host name file the
         // first run generated it.
         std::string expected = header() + report(kPlain, true) + loggedIn +
@@ -478,7 +454,7 @@ TEST_F(TargetloginOverService, HostileStateDirectoriesAndStoresAreRefused)
         bool logBefore = lstat(log.c_str(), &info) == 0;
         setenv("ISCSI_TOOLS_STATE_DIR", state.c_str(), 1);
         std::string outputPath = base + "/output.txt";
-        int code = waitBounded(startTargetlogin({"127.0.0.1", "-p", port}, outputPath, true),
+        int code = waitForChild(startTargetlogin({"127.0.0.1", "-p", port}, outputPath, true),
                                30000);
         std::string output = readFile(outputPath);
         EXPECT_EQ(code, 1) << output;
