@@ -27,7 +27,7 @@ portals=16
 flat_slack_bytes=16384
 
 for tool in valgrind ms_print /usr/bin/time python3; do
-  command -v "$tool" >/dev/null || { echo "resources: $tool is missing (bash scripts/setup.sh)" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "resources: $tool is missing (bash scripts/setup.sh tests hardening bench)" >&2; exit 1; }
 done
 
 cmake -S "$root" -B "$build" -DTOOLS_BUILD_TESTS=OFF -DTOOLS_LINUX_SERVICE=OFF \

@@ -1,11 +1,14 @@
 # End-to-end cases and the scripted test builds of the tools.
 
-# The system's interpreter when there is one: a version manager's shim in
-# PATH costs a noticeable start-up time on every case.
-if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
-  set(Python3_EXECUTABLE /usr/bin/python3)
+# The tests' scripts need Python; a build without the tests does not.  The
+# system's interpreter when there is one: a version manager's shim in PATH
+# costs a noticeable start-up time on every case.
+if(TOOLS_BUILD_TESTS)
+  if(NOT Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+    set(Python3_EXECUTABLE /usr/bin/python3)
+  endif()
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
 endif()
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(TOOLS_E2E_RUNNER ${PROJECT_SOURCE_DIR}/tests/e2e/run_case.py)
 
 # Builds a tool twice from the same code: NAME links the service library of

@@ -1,28 +1,10 @@
 #include "common/message_lookup.h"
 
-namespace {
+#include <cstdint>
 
-// Decodes one UTF-8 sequence at text[*at]; malformed bytes become U+FFFD.
-unsigned long decodeUtf8(const unsigned char *text, size_t *at)
-{
-    unsigned char lead = text[*at];
-    size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
-                 : (lead & 0xF8) == 0xF0 ? 3 : 4;
-    if (extra == 4) {
-        (*at)++;
-        return 0xFFFD;
-    }
-    unsigned long code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (size_t i = 1; i <= extra; i++) {
-        if ((text[*at + i] & 0xC0) != 0x80) {
-            *at += i;
-            return 0xFFFD;
-        }
-        code = (code << 6) | (text[*at + i] & 0x3F);
-    }
-    *at += extra + 1;
-    return code;
-}
+#include "common/text_format.h"
+
+namespace {
 
 struct RenderState {
     WCHAR16 *buffer;
@@ -83,7 +65,8 @@ ULONG renderMessageText(const char *stored, WCHAR16 *buffer, ULONG room)
             }
             at += 2;
         } else {
-            put(&state, decodeUtf8(text, &at));
+            // A malformed byte shows as U+FFFD; the text goes on after it.
+            put(&state, static_cast<unsigned long>(decodeUtf8(text, SIZE_MAX, &at, UTF8_SUBSTITUTE)));
         }
     }
     if (state.overflow)

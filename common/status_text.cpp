@@ -1,6 +1,7 @@
 #include "common/status_text.h"
 
 #include "common/message_lookup.h"
+#include "common/report_output.h"
 #include "common/wide_text.h"
 
 #ifdef _WIN32
@@ -36,4 +37,10 @@ WCHAR16 *formatStatus(WCHAR16 *buffer, ULONG count, ISDSC_STATUS status)
     if (lookupStatusText(status, buffer) == 0)
         printBounded(buffer, count, u"Status: 0x%x", status);
     return buffer;
+}
+
+void printFailure(const char *format, ISDSC_STATUS status)
+{
+    WCHAR16 statusText[STATUS_TEXT_CHARS];
+    reportPrintf(format, formatStatus(statusText, STATUS_TEXT_CHARS, status));
 }

@@ -1,4 +1,4 @@
-// Text of an initiator service status, for the end of a failure line.
+// Text of an initiator service status, and the failure line that ends in it.
 #ifndef COMMON_STATUS_TEXT_H
 #define COMMON_STATUS_TEXT_H
 
@@ -13,5 +13,11 @@
 // with the code in lower-case hexadecimal.  Returns buffer, so that the call
 // can stand as the %ws argument of the failure line.  Cannot fail.
 WCHAR16 *formatStatus(WCHAR16 *buffer, ULONG count, ISDSC_STATUS status);
+
+// Prints a failure line through reportPrintf: `format` has one conversion,
+// the %ws that takes the status text of formatStatus (with a buffer of
+// STATUS_TEXT_CHARS of its own), for example "Error getting target list:
+// %ws\n".
+void printFailure(const char *format, ISDSC_STATUS status);
 
 #endif  // COMMON_STATUS_TEXT_H

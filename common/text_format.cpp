@@ -48,6 +48,15 @@ size_t narrowLengthBounded(const char *text, size_t limit)
     return length;
 }
 
+// decodeUtf8's answer for a malformed sequence whose bytes end before `next`.
+long malformedSequence(size_t *at, size_t next, Utf8Malformed malformed)
+{
+    if (malformed == UTF8_REFUSE)
+        return -1;
+    *at = next;
+    return 0xFFFD;
+}
+
 enum LengthModifier { kNone, kShort, kLong, kLongLong, kSize, kInt64 };
 
 // One conversion directive after the '%'.
@@ -351,4 +360,45 @@ size_t wideToUtf8(const WCHAR16 *text, size_t length, char *out, size_t room)
     if (room > 0)
         out[written] = 0;
     return needed;
+}
+
+long decodeUtf8(const unsigned char *text, size_t length, size_t *at, Utf8Malformed malformed)
+{
+    const size_t start = *at;
+    const unsigned char lead = text[start];
+    size_t extra;
+    long code;
+    long minimum;   // below it the form is overlong
+    if (lead < 0x80) {
+        *at = start + 1;
+        return lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+        extra = 1, code = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        extra = 2, code = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        extra = 3, code = lead & 0x07, minimum = 0x10000;
+    } else {
+        return malformedSequence(at, start + 1, malformed);
+    }
+    for (size_t i = 1; i <= extra; i++) {
+        if (start + i >= length || (text[start + i] & 0xC0) != 0x80)
+            return malformedSequence(at, start + i, malformed);
+        code = (code << 6) | (text[start + i] & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return malformedSequence(at, start + extra + 1, malformed);
+    *at = start + extra + 1;
+    return code;
+}
+
+int hexDigit(unsigned long ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return static_cast<int>(ch - '0');
+    if (ch >= 'a' && ch <= 'f')
+        return static_cast<int>(ch - 'a' + 10);
+    if (ch >= 'A' && ch <= 'F')
+        return static_cast<int>(ch - 'A' + 10);
+    return -1;
 }

@@ -39,4 +39,24 @@ size_t encodeUtf8(unsigned long code, unsigned char bytes[4]);
 // terminator).  A lone surrogate becomes U+FFFD.
 size_t wideToUtf8(const WCHAR16 *text, size_t length, char *out, size_t room);
 
+// What decodeUtf8 makes of a malformed sequence: a byte that starts none, a
+// missing continuation byte, an overlong form, an encoded surrogate or a
+// value above 0x10FFFF.
+enum Utf8Malformed {
+    UTF8_SUBSTITUTE,   // U+FFFD in its place, and the text goes on after it
+    UTF8_REFUSE        // -1: the caller refuses the whole text
+};
+
+// Decodes the UTF-8 sequence that begins at text[*at] and moves *at past it;
+// reads no byte at or after text[length] (SIZE_MAX for a terminated text:
+// its 0 ends any sequence).  Returns the code point.  A malformed sequence
+// gives, by `malformed`, U+FFFD with *at moved past the bytes that made it
+// (the lead byte and the continuation bytes it got), or -1 with *at as it
+// was.  REQUIRES: *at < length.
+long decodeUtf8(const unsigned char *text, size_t length, size_t *at, Utf8Malformed malformed);
+
+// 0 to 15 for a hexadecimal digit (0-9, a-f, A-F), -1 for any other
+// character (8-bit or 16-bit).
+int hexDigit(unsigned long ch);
+
 #endif  // COMMON_TEXT_FORMAT_H

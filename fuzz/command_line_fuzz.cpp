@@ -64,7 +64,8 @@ ModelResult modelCommandLine(int argc, char **argv)
         ModelPortal *latest = model.count > 0 ? &model.portals[model.count - 1] : nullptr;
         if (strcmp(argument, "-p") == 0 || strcmp(argument, "-s") == 0) {
             if (!hasValue) {
-                model.refused = true;
+                // Passed over before any address; ours to refuse after one.
+                model.refused = latest != nullptr;
                 return model;
             }
             const char *value = argv[++at];

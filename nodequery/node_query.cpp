@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/iscsi_service.h"
+#include "common/node_name.h"
 #include "common/report_output.h"
 #include "common/status_text.h"
 
@@ -17,19 +18,13 @@ int runNodeQuery(int argc, char **argv)
                          static_cast<int>(version.MinorVersion),
                          static_cast<int>(version.BuildNumber));
     } else {
-        WCHAR16 nodeName[MAX_ISCSI_NAME_LEN + 1];
-        status = GetIScsiInitiatorNodeNameW(nodeName);
-        if (status == ISDSC_SUCCESS) {
-            // A service that fills the whole buffer leaves no terminator: print
-            // no further than the buffer.
-            nodeName[MAX_ISCSI_NAME_LEN] = 0;
+        WCHAR16 nodeName[NODE_NAME_CHARS];
+        status = queryNodeName(nodeName);
+        if (status == ISDSC_SUCCESS)
             reportPrintf("%ws\n", nodeName);
-        }
     }
     if (status != ISDSC_SUCCESS) {
-        WCHAR16 statusText[STATUS_TEXT_CHARS];
-        reportPrintf("Error getting information: %ws\n",
-                     formatStatus(statusText, STATUS_TEXT_CHARS, status));
+        printFailure("Error getting information: %ws\n", status);
         return 1;
     }
     return 0;

@@ -1,15 +1,17 @@
 #!/bin/bash
-# The main job on a fresh machine: installs what is needed, builds, starts a
-# real iSCSI target (tgtd) on loopback at a free port with two small
-# file-backed targets, the second one requiring CHAP, runs targetlogin
-# against it with a state directory of its own, and stops the target.
+# The main job on a fresh machine: installs what it needs (build tools,
+# libiscsi, SQLite, tgt: scripts/setup.sh main), builds the tools without
+# their tests in build-demo/, starts a real iSCSI target (tgtd) on loopback
+# at a free port with two small file-backed targets, the second one
+# requiring CHAP, runs targetlogin against it with a state directory of its
+# own, and stops the target.
 # Needs root (tgtd), or sudo for the installation and the target.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build"
+build="$root/build-demo"
 
-bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -DTOOLS_LINUX_SERVICE=ON > /dev/null
+bash "$root/scripts/setup.sh" main
+cmake -S "$root" -B "$build" -DTOOLS_LINUX_SERVICE=ON -DTOOLS_BUILD_TESTS=OFF > /dev/null
 cmake --build "$build" -j "$(nproc)" --target targetlogin ovelin > /dev/null
 
 sudo_cmd=()
@@ -28,7 +30,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+# A loopback port where nothing answers; tgtd below fails loudly if another
+# program takes it in the meantime.
+port=""
+for _ in $(seq 1 100); do
+  candidate=$(( 20000 + RANDOM % 40000 ))
+  if ! (exec 3<>"/dev/tcp/127.0.0.1/$candidate") 2>/dev/null; then
+    port=$candidate
+    break
+  fi
+done
+[ -n "$port" ] || { echo "demo: no free loopback port found" >&2; exit 1; }
 control=$(( 1000 + port % 31000 ))
 truncate -s 4M "$work/plain.img" "$work/secured.img"
 

@@ -1,5 +1,5 @@
 #!/bin/bash
-# Sets up, builds and runs every test of the tools.
+# Sets up (scripts/setup.sh tests), builds and runs every test of the tools.
 #   scripts/test.sh              plain build in build/
 #   scripts/test.sh --sanitize   AddressSanitizer + UBSan build in build-sanitize/
 # Extra arguments after the options go to ctest (for example -L unit).
@@ -17,8 +17,8 @@ if [ "${1:-}" = "--sanitize" ]; then
   export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1${UBSAN_OPTIONS:+:$UBSAN_OPTIONS}"
 fi
 
-bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" "${cmake_args[@]}"
+bash "$root/scripts/setup.sh" tests
+cmake -S "$root" -B "$build" -DTOOLS_BUILD_TESTS=ON "${cmake_args[@]}"
 cmake --build "$build" -j "$(nproc)"
 cd "$build"
 ctest --output-on-failure --timeout 300 -j "$(nproc)" "$@"

@@ -90,9 +90,14 @@ long decodeWide(Parser *parser, const Token &token, WCHAR16 *out, size_t room, b
         unsigned long code;
         bool escaped = token.text[at] == '\\' &&
                        readEscape(token.text, token.length, &at, &kind, &code);
-        if (!escaped && !readUtf8(token.text, token.length, &at, &code)) {
-            fail(parser, "the quoted text is not valid UTF-8");
-            return -1;
+        if (!escaped) {
+            long decoded = decodeUtf8(reinterpret_cast<const unsigned char *>(token.text),
+                                      token.length, &at, UTF8_REFUSE);
+            if (decoded < 0) {
+                fail(parser, "the quoted text is not valid UTF-8");
+                return -1;
+            }
+            code = static_cast<unsigned long>(decoded);
         }
         WCHAR16 units[2] = {static_cast<WCHAR16>(code), 0};
         int unitCount = 1;

@@ -53,14 +53,10 @@ bool tokenNumber(Parser *parser, const Token &token, unsigned long long limit,
 bool tokenLooksNumeric(const Token &token);
 // Splits key=value; a quoted value (key="a b") loses its quotes.
 bool splitKeyValue(const Token &token, Token *key, Token *value);
-// 0 to 15, or -1 for a character that is no hexadecimal digit.
-int hexDigit(char ch);
 
 // Decodes \x{HH} or \u{H...} at text[*at] (the backslash); false when there
 // is no escape there, so that the backslash is literal.
 bool readEscape(const char *text, size_t length, size_t *at, char *kind, unsigned long *value);
-// Decodes one UTF-8 sequence; false for a malformed one.
-bool readUtf8(const char *text, size_t length, size_t *at, unsigned long *code);
 
 // Reads the data items tokens[at..count) into the open answer.
 bool parseItems(Parser *parser, const Token *tokens, int count, int at);

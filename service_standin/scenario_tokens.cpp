@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/text_format.h"
+
 namespace standin {
 
 void fail(Parser *parser, const char *format, ...)
@@ -104,18 +106,12 @@ bool readNumber(Parser *parser, const char *text, size_t length, unsigned long l
     }
     unsigned long long result = 0;
     for (; at < length; at++) {
-        char ch = text[at];
-        unsigned digit;
-        if (ch >= '0' && ch <= '9')
-            digit = static_cast<unsigned>(ch - '0');
-        else if (base == 16 && ch >= 'a' && ch <= 'f')
-            digit = static_cast<unsigned>(ch - 'a' + 10);
-        else if (base == 16 && ch >= 'A' && ch <= 'F')
-            digit = static_cast<unsigned>(ch - 'A' + 10);
-        else {
+        int digitValue = hexDigit(static_cast<unsigned char>(text[at]));
+        if (digitValue < 0 || static_cast<unsigned>(digitValue) >= base) {
             fail(parser, "'%.*s' is not a number", static_cast<int>(length), text);
             return false;
         }
+        unsigned digit = static_cast<unsigned>(digitValue);
         if (result > (~0ull - digit) / base) {
             fail(parser, "'%.*s' is too large", static_cast<int>(length), text);
             return false;
@@ -168,18 +164,6 @@ bool splitKeyValue(const Token &token, Token *key, Token *value)
     return true;
 }
 
-int hexDigit(char ch)
-{
-    if (ch >= '0' && ch <= '9')
-        return ch - '0';
-    if (ch >= 'a' && ch <= 'f')
-        return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F')
-        return ch - 'A' + 10;
-    return -1;
-}
-
-
 bool readEscape(const char *text, size_t length, size_t *at, char *kind, unsigned long *value)
 {
     size_t i = *at;
@@ -189,17 +173,10 @@ bool readEscape(const char *text, size_t length, size_t *at, char *kind, unsigne
     size_t digits = 0;
     size_t j = i + 3;
     for (; j < length && text[j] != '}'; j++, digits++) {
-        char ch = text[j];
-        unsigned digit;
-        if (ch >= '0' && ch <= '9')
-            digit = static_cast<unsigned>(ch - '0');
-        else if (ch >= 'a' && ch <= 'f')
-            digit = static_cast<unsigned>(ch - 'a' + 10);
-        else if (ch >= 'A' && ch <= 'F')
-            digit = static_cast<unsigned>(ch - 'A' + 10);
-        else
+        int digit = hexDigit(static_cast<unsigned char>(text[j]));
+        if (digit < 0)
             return false;
-        result = result * 16 + digit;
+        result = result * 16 + static_cast<unsigned long>(digit);
         if (digits > 6)
             return false;
     }
@@ -212,26 +189,6 @@ bool readEscape(const char *text, size_t length, size_t *at, char *kind, unsigne
     *kind = text[i + 1];
     *value = result;
     *at = j + 1;
-    return true;
-}
-
-// Decodes one UTF-8 sequence; false for a malformed one.
-bool readUtf8(const char *text, size_t length, size_t *at, unsigned long *code)
-{
-    unsigned char lead = static_cast<unsigned char>(text[*at]);
-    size_t extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2
-                 : (lead & 0xF8) == 0xF0 ? 3 : 4;
-    if (extra == 4 || *at + extra >= length + (extra == 0 ? 1 : 0))
-        return false;
-    unsigned long result = extra == 0 ? lead : lead & (0x3Fu >> extra);
-    for (size_t i = 1; i <= extra; i++) {
-        unsigned char next = static_cast<unsigned char>(text[*at + i]);
-        if ((next & 0xC0) != 0x80)
-            return false;
-        result = (result << 6) | (next & 0x3F);
-    }
-    *at += extra + 1;
-    *code = result;
     return true;
 }
 

@@ -2,8 +2,10 @@
 // command line, portal registration, target list and one report per target.
 #include <cstring>
 
+#include "common/node_name.h"
 #include "common/report_output.h"
 #include "common/status_text.h"
+#include "common/text_format.h"
 #include "common/wide_text.h"
 #include "targetlogin/targetlogin.h"
 
@@ -13,9 +15,6 @@ namespace {
 
 const WCHAR16 kDefaultPortText[] = u"3260";
 
-// Node name buffer: the service writes MAX_ISCSI_NAME_LEN + 1 characters; the
-// slot after them stays 0, so the name is terminated whatever it wrote.
-const size_t kNodeNameChars = MAX_ISCSI_NAME_LEN + 1;
 const size_t kNarrowNodeNameBytes = 1024;
 
 bool isBlank(unsigned value)
@@ -47,17 +46,6 @@ int32_t readDecimal(const Char *text)
     return static_cast<int32_t>(negative ? -value : value);
 }
 
-int hexDigit(WCHAR16 ch)
-{
-    if (ch >= '0' && ch <= '9')
-        return ch - '0';
-    if (ch >= 'a' && ch <= 'f')
-        return ch - 'a' + 10;
-    if (ch >= 'A' && ch <= 'F')
-        return ch - 'A' + 10;
-    return -1;
-}
-
 // Widens argument byte for byte into out[ARGUMENT_TEXT_CHARS]; false when it
 // has more than ARGUMENT_TEXT_CHARS - 1 bytes (out is then unspecified).
 bool widenArgument(const char *argument, WCHAR16 *out)
@@ -77,25 +65,20 @@ void printUsage(const char *programName)
     reportPrintf("       tcpPort defaults to 3260\n");
 }
 
-void printFailure(const char *format, ISDSC_STATUS status)
-{
-    WCHAR16 statusText[STATUS_TEXT_CHARS];
-    reportPrintf(format, formatStatus(statusText, STATUS_TEXT_CHARS, status));
-}
-
 typedef void (*ListTextVisitor)(void *context, const WCHAR16 *text, size_t length);
 
 // Walks a multi-string in list[SERVICE_LIST_CHARS + 1] of which the service
-// says it returned `returned` characters, calling visit for each text before
-// the first empty one.  Never looks past the 4096 characters of the buffer,
-// whatever `returned` says; a text that runs to the end of what may be read
-// is ended there (the extra slot of the buffer takes its terminator).
+// says it returned `returned` characters, calling visit for each text that
+// begins below that count, up to the first empty one.  A text is taken whole,
+// up to its terminator, even when the count ends inside it; it is bounded by
+// the 4096 characters of the buffer (the extra slot takes the terminator of
+// a text that runs to its end), never by the count.
 void walkMultiString(WCHAR16 *list, ULONG returned, ListTextVisitor visit, void *context)
 {
     size_t limit = returned < SERVICE_LIST_CHARS ? returned : SERVICE_LIST_CHARS;
     size_t position = 0;
     while (position < limit) {
-        size_t length = wideLengthBounded(list + position, limit - position);
+        size_t length = wideLengthBounded(list + position, SERVICE_LIST_CHARS - position);
         if (length == 0)
             break;
         list[position + length] = 0;
@@ -132,13 +115,12 @@ void reportInitiator(ConnectOptions *options)
                      static_cast<int>(version.MinorVersion),
                      static_cast<int>(version.BuildNumber));
 
-    WCHAR16 nodeName[kNodeNameChars + 1] = {};
-    ISDSC_STATUS status = GetIScsiInitiatorNodeNameW(nodeName);
+    WCHAR16 nodeName[NODE_NAME_CHARS];
+    ISDSC_STATUS status = queryNodeName(nodeName);
     if (status != ISDSC_SUCCESS) {
         printFailure("Error getting node name: %ws\n", status);
         return;
     }
-    nodeName[kNodeNameChars] = 0;
     reportPrintf("%ws\n", nodeName);
 
     static WCHAR16 list[SERVICE_LIST_CHARS + 1];
@@ -156,10 +138,9 @@ void reportInitiator(ConnectOptions *options)
 // "Running on node" line of the usage path; nothing when the name is not had.
 void reportRunningNode()
 {
-    WCHAR16 nodeName[kNodeNameChars + 1] = {};
-    if (GetIScsiInitiatorNodeNameW(nodeName) != ISDSC_SUCCESS)
+    WCHAR16 nodeName[NODE_NAME_CHARS];
+    if (queryNodeName(nodeName) != ISDSC_SUCCESS)
         return;
-    nodeName[kNodeNameChars] = 0;
     char narrow[kNarrowNodeNameBytes];
     size_t at = 0;
     for (; nodeName[at] != 0 && at + 1 < sizeof narrow; at++) {
@@ -232,10 +213,11 @@ CommandLineResult readCommandLine(int argc, char **argv, ConnectOptions *options
             options->portalCount > 0 ? &options->portals[options->portalCount - 1] : nullptr;
 
         if (strcmp(argument, "-p") == 0) {
-            // A port switch without its value would leave the default port
+            // Before any address the switch is passed over, value or not.
+            // After one, a missing value would leave the default port
             // standing for a portal the user meant to name otherwise.
             if (!hasValue)
-                return COMMAND_LINE_REFUSED;
+                return latest != nullptr ? COMMAND_LINE_REFUSED : COMMAND_LINE_ACCEPTED;
             const char *value = argv[++at];
             if (latest != nullptr) {
                 if (!widenArgument(value, latest->portTextStorage))
@@ -244,7 +226,7 @@ CommandLineResult readCommandLine(int argc, char **argv, ConnectOptions *options
             }
         } else if (strcmp(argument, "-s") == 0) {
             if (!hasValue)
-                return COMMAND_LINE_REFUSED;
+                return latest != nullptr ? COMMAND_LINE_REFUSED : COMMAND_LINE_ACCEPTED;
             const char *value = argv[++at];
             if (latest != nullptr)
                 latest->initiatorPort = static_cast<ULONG>(readDecimal(value));

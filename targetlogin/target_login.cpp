@@ -12,12 +12,6 @@ namespace {
 
 const ULONG kUserNameBytes = 256;
 
-void printFailure(const char *format, ISDSC_STATUS status)
-{
-    WCHAR16 statusText[STATUS_TEXT_CHARS];
-    reportPrintf(format, formatStatus(statusText, STATUS_TEXT_CHARS, status));
-}
-
 bool portalChosen(const PortalArgument *portal, const PortalTableEntry *entry)
 {
     if (connectOptions.loginAllPortals)

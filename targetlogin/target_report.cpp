@@ -27,15 +27,6 @@ ULONG readULong(const unsigned char *at)
     return value;
 }
 
-// A group's stride in 64-bit arithmetic: the service's count may be anything,
-// and a wrapped 32-bit stride would pass the account test.
-uint64_t groupStride(ULONG portalCount)
-{
-    if (portalCount == 0)
-        return 4;
-    return (static_cast<uint64_t>(portalCount) * kPortalRecordBytes + 9u) & ~static_cast<uint64_t>(3);
-}
-
 // A terminated copy of the first text in data[size]; the text ends at the
 // first 0 character or at the last whole character of the data.  Null when
 // the copy cannot be allocated.  The caller frees it.
@@ -57,12 +48,6 @@ WCHAR16 *copyFirstText(const unsigned char *data, ULONG size)
         memcpy(copy, data, length * sizeof(WCHAR16));
     copy[length] = 0;
     return copy;
-}
-
-void printFailure(const char *format, ISDSC_STATUS status)
-{
-    WCHAR16 statusText[STATUS_TEXT_CHARS];
-    reportPrintf(format, formatStatus(statusText, STATUS_TEXT_CHARS, status));
 }
 
 // Prints one portal record and records it while the table has room.
@@ -113,42 +98,30 @@ struct ReportState {
     WCHAR16 *initiatorInstance;  // copy of the first initiator name, or null
 };
 
-// Steps 3 to 8 of the report; returns 0 when the login pass may run.
-ISDSC_STATUS reportTargetDetails(ReportState *state)
-{
-    const WCHAR16 *target = state->targetName;
-    const WCHAR16 *mechanism = state->mechanism;
-    ULONG size = 0;
-    unsigned char *data = nullptr;
+// Prints the answer to one class: data[size], or null and 0 when the service
+// had no data.  Returns 0, or a status that the step reports as its failure.
+typedef ISDSC_STATUS (*AnswerPrinter)(ReportState *state, const unsigned char *data, ULONG size);
 
-    ISDSC_STATUS status = queryTargetInformation(target, mechanism, ProtocolType, &size, &data);
-    if (status != ISDSC_SUCCESS) {
-        printFailure("    Protocol Type Failed : %ws\n", status);
-        return status;
-    }
+ISDSC_STATUS printProtocolType(ReportState *, const unsigned char *data, ULONG size)
+{
     bool tcp = size >= sizeof(ULONG) && readULong(data) == ISCSI_TCP_PROTOCOL_TYPE;
     reportPrintf("    Protocol Type        : %s\n", tcp ? "iSCSI TCP Protocol" : "Unknown");
-    free(data);
+    return ISDSC_SUCCESS;
+}
 
-    status = queryTargetInformation(target, mechanism, TargetAlias, &size, &data);
-    if (status != ISDSC_SUCCESS) {
-        printFailure("    Target Alias Failed  : %ws\n", status);   // the report goes on
-    } else {
-        // No data is an empty alias.
-        WCHAR16 *alias = copyFirstText(data, size);
-        if (alias != nullptr)
-            reportPrintf("    Target Alias         : %ws\n", alias);
-        else
-            printFailure("    Target Alias Failed  : %ws\n", ISDSC_ERROR_NOT_ENOUGH_MEMORY);
-        free(alias);
-        free(data);
-    }
+ISDSC_STATUS printTargetAlias(ReportState *, const unsigned char *data, ULONG size)
+{
+    // No data is an empty alias.
+    WCHAR16 *alias = copyFirstText(data, size);
+    if (alias == nullptr)
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    reportPrintf("    Target Alias         : %ws\n", alias);
+    free(alias);
+    return ISDSC_SUCCESS;
+}
 
-    status = queryTargetInformation(target, mechanism, PortalGroups, &size, &data);
-    if (status != ISDSC_SUCCESS) {
-        printFailure("    Portal Groups Failed : %ws\n", status);
-        return status;
-    }
+ISDSC_STATUS printPortalGroups(ReportState *, const unsigned char *data, ULONG size)
+{
     if (size >= sizeof(ULONG)) {
         ULONG groupCount = readULong(data);
         reportPrintf("    PortalGroups         : %d portal groups\n", static_cast<int>(groupCount));
@@ -157,46 +130,84 @@ ISDSC_STATUS reportTargetDetails(ReportState *state)
         // Without a whole group count there are no groups to walk.
         reportPrintf("    PortalGroups         : <This List Is Empty>\n");
     }
-    free(data);
+    return ISDSC_SUCCESS;
+}
 
-    status = queryTargetInformation(target, mechanism, InitiatorName, &size, &data);
-    if (status != ISDSC_SUCCESS) {
-        printFailure("    Initiator List Failed: %ws\n", status);
-        return status;
-    }
-    if (size > 0) {
-        state->initiatorInstance = copyFirstText(data, size);
-        if (state->initiatorInstance == nullptr) {
-            free(data);
-            printFailure("    Initiator List Failed: %ws\n", ISDSC_ERROR_NOT_ENOUGH_MEMORY);
-            return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-        }
-        reportPrintf("    Initiator Name       : %ws\n", state->initiatorInstance);
-    } else {
+// Keeps a copy of the initiator name for the login pass.
+ISDSC_STATUS printInitiatorName(ReportState *state, const unsigned char *data, ULONG size)
+{
+    if (size == 0) {
         reportPrintf("    Initiator Name       : <Empty>\n");
+        return ISDSC_SUCCESS;
     }
-    free(data);
+    state->initiatorInstance = copyFirstText(data, size);
+    if (state->initiatorInstance == nullptr)
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    reportPrintf("    Initiator Name       : %ws\n", state->initiatorInstance);
+    return ISDSC_SUCCESS;
+}
 
-    status = queryTargetInformation(target, mechanism, TargetFlags, &size, &data);
-    if (status != ISDSC_SUCCESS) {
-        printFailure("    Target Flags Failed  : %ws\n", status);
-        return status;
-    }
-    if (size == sizeof(ULONG)) {
-        ULONG flags = readULong(data);
-        reportPrintf("    Target Flags         : 0x%x\n", flags);
-        if (flags & ISCSI_TARGET_FLAG_HIDE_STATIC_TARGET)
-            reportPrintf("                          Target is hidden until dynamically discovered\n");
-    }
-    free(data);
+ISDSC_STATUS printTargetFlags(ReportState *, const unsigned char *data, ULONG size)
+{
+    if (size != sizeof(ULONG))
+        return ISDSC_SUCCESS;
+    ULONG flags = readULong(data);
+    reportPrintf("    Target Flags         : 0x%x\n", flags);
+    if (flags & ISCSI_TARGET_FLAG_HIDE_STATIC_TARGET)
+        reportPrintf("                          Target is hidden until dynamically discovered\n");
+    return ISDSC_SUCCESS;
+}
 
-    status = queryTargetInformation(target, mechanism, LoginOptions, &size, &data);
-    if (status != ISDSC_SUCCESS) {
-        printFailure("    Login Options Failed : %ws\n", status);
-        return status;
-    }
+ISDSC_STATUS printLoginOptionsAnswer(ReportState *, const unsigned char *data, ULONG size)
+{
     reportLoginOptions(data, size);
+    return ISDSC_SUCCESS;
+}
+
+// One question of the report: its class, the failure line that ends in the
+// status text, whether a failure ends the report, and what prints the answer.
+struct ReportStep {
+    TARGET_INFORMATION_CLASS infoClass;
+    const char *failureLine;
+    bool failureEndsReport;
+    AnswerPrinter print;
+};
+
+// The questions after the discovery mechanism, in the order of the report.
+const ReportStep kReportSteps[] = {
+    {ProtocolType, "    Protocol Type Failed : %ws\n", true, printProtocolType},
+    {TargetAlias, "    Target Alias Failed  : %ws\n", false, printTargetAlias},
+    {PortalGroups, "    Portal Groups Failed : %ws\n", true, printPortalGroups},
+    {InitiatorName, "    Initiator List Failed: %ws\n", true, printInitiatorName},
+    {TargetFlags, "    Target Flags Failed  : %ws\n", true, printTargetFlags},
+    {LoginOptions, "    Login Options Failed : %ws\n", true, printLoginOptionsAnswer},
+};
+
+// Asks one question, prints the answer and frees it; a failed query, or a
+// printer that fails, prints the step's failure line.  Returns the status.
+ISDSC_STATUS reportStep(ReportState *state, const ReportStep &step)
+{
+    ULONG size = 0;
+    unsigned char *data = nullptr;
+    ISDSC_STATUS status =
+        queryTargetInformation(state->targetName, state->mechanism, step.infoClass, &size, &data);
+    if (status == ISDSC_SUCCESS)
+        status = step.print(state, data, size);
     free(data);
+    if (status != ISDSC_SUCCESS)
+        printFailure(step.failureLine, status);
+    return status;
+}
+
+// The report after the discovery mechanism; returns 0 when the login pass
+// may run.
+ISDSC_STATUS reportTargetDetails(ReportState *state)
+{
+    for (const ReportStep &step : kReportSteps) {
+        ISDSC_STATUS status = reportStep(state, step);
+        if (status != ISDSC_SUCCESS && step.failureEndsReport)
+            return status;
+    }
     return ISDSC_SUCCESS;
 }
 
@@ -258,7 +269,7 @@ void walkPortalGroups(ULONG groupCount, const unsigned char *groups, ULONG bytes
         ULONG portalCount = readULong(groups + offset);
         reportPrintf("        Group %d has %d portals\n", static_cast<int>(group),
                      static_cast<int>(portalCount));
-        uint64_t stride = groupStride(portalCount);
+        uint64_t stride = portalGroupStride64(portalCount);
         if (stride > account)
             return;
         for (ULONG k = 0; k < portalCount; k++) {

@@ -80,8 +80,9 @@ int runTargetLogin(int argc, char **argv);
 enum CommandLineResult {
     COMMAND_LINE_ACCEPTED,
     // A ninth address, an address or "-p" value of more than 63 bytes, or a
-    // "-p" or "-s" without a value: the caller prints the usage text and ends
-    // with EXIT_USAGE.
+    // "-p" or "-s" without a value after an address (before any address it
+    // is passed over): the caller prints the usage text and ends with
+    // EXIT_USAGE.
     COMMAND_LINE_REFUSED
 };
 

@@ -10,7 +10,7 @@ root="$(cd "$(dirname "$0")/../.." && pwd)"
 build="$root/build-fuzz"
 seconds="${FUZZ_SECONDS:-60}"
 
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" main hardening
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++-14 -DTOOLS_FUZZ=ON \
       -DTOOLS_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 

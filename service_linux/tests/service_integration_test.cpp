@@ -85,6 +85,21 @@ protected:
         ASSERT_EQ(waitForChild(child, 20000), 0);
     }
 
+    // Changes the store by hand, as an older service or a user could have:
+    // runs sql on it with this process's connection closed.
+    void changeStore(const std::string &sql)
+    {
+        storeClose();
+        sqlite3 *database = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(storePath().c_str(), &database, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(database);
+        sqlite3_close(database);
+    }
+
+    std::string storePath() const { return std::string(stateDirectory_) + "/service.db"; }
+
     ISDSC_STATUS addPortal(int port, ISCSI_LOGIN_OPTIONS *options = nullptr)
     {
         ISCSI_TARGET_PORTALW portal = portalRecord("127.0.0.1", port);
@@ -612,16 +627,7 @@ TEST_F(ServiceOnTargets, AStoreOfTheFirstSchemaIsBroughtUpToDate)
 {
     START_OR_SKIP(startThreeTargets(), tgt_);
     ASSERT_EQ(addPortal(tgt_.port), 0u);
-    storeClose();
-    sqlite3 *database = nullptr;
-    std::string path = std::string(stateDirectory_) + "/service.db";
-    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(database,
-                           "ALTER TABLE portals DROP COLUMN generation; PRAGMA user_version = 1;",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK)
-        << sqlite3_errmsg(database);
-    sqlite3_close(database);
+    changeStore("ALTER TABLE portals DROP COLUMN generation; PRAGMA user_version = 1;");
 
     ISDSC_STATUS status;
     EXPECT_EQ(targetList(false, &status),
@@ -629,7 +635,9 @@ TEST_F(ServiceOnTargets, AStoreOfTheFirstSchemaIsBroughtUpToDate)
     EXPECT_EQ(status, 0u) << statusText(status);
     EXPECT_EQ(addPortal(tgt_.port), 0u);
     storeClose();
-    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3 *database = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(storePath().c_str(), &database, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
     sqlite3_stmt *query = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(database,
                                  "SELECT (SELECT user_version FROM pragma_user_version), "
@@ -701,11 +709,7 @@ TEST_F(ServiceOnTargets, AStoredRowThatCannotBeReadHidesNothing)
 {
     START_OR_SKIP(startThreeTargets(), tgt_);
     ASSERT_EQ(addPortal(tgt_.port), 0u);
-    storeClose();
-    sqlite3 *database = nullptr;
-    std::string path = std::string(stateDirectory_) + "/service.db";
-    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
-    std::string planted =
+    changeStore(
         "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
         "SELECT id, 100, 100, CAST(X'69716e2e323032362d30312e6576696c3afffe' AS TEXT), "
         "'127.0.0.1', socket, 1 FROM portals;"
@@ -714,10 +718,7 @@ TEST_F(ServiceOnTargets, AStoredRowThatCannotBeReadHidesNothing)
         "'127.0.0.1', socket, 1 FROM portals;"
         "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
         "SELECT id, 102, 1, '" + std::string(kTargetB) + "', char(27) || '[2J', socket, 2 "
-        "FROM portals;";
-    EXPECT_EQ(sqlite3_exec(database, planted.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-        << sqlite3_errmsg(database);
-    sqlite3_close(database);
+        "FROM portals;");
 
     ISDSC_STATUS status;
     EXPECT_EQ(targetList(false, &status),

@@ -26,6 +26,8 @@ TEST(StandinScenario, ErrorsNameTheLine)
         {"GetIScsiVersionInformation 0 words 1\n", "line 1: unknown data item 'words'"},
         {"GetIScsiInitiatorNodeNameW 0 wide \"open\n", "line 1: quoted text without its closing quote"},
         {"GetIScsiInitiatorNodeNameW 0 wide\n", "line 1: 'text item' needs a quoted text"},
+        {"GetIScsiInitiatorNodeNameW 0 wide \"\xC3\"\n", "line 1: the quoted text is not valid UTF-8"},
+        {"GetIScsiInitiatorNodeNameW 0 wide \"\xED\xA0\x80\"\n", "line 1: the quoted text is not valid UTF-8"},
         {"  u32 1\n", "line 1: an indented line continues the data of an answer, but none is open"},
         {"GetIScsiTargetInformationW 0\n  hex 0a0\n", "line 2: 'hex' needs pairs of hexadecimal digits"},
         {"GetIScsiTargetInformationW 0 bogus=1\n", "line 1: unknown option 'bogus'"},

@@ -183,13 +183,13 @@ TEST(ListWalks, ClaimedSizesBeyondTheBuffersStopAtTheirEnd)
     EXPECT_EQ(lines[5].substr(0, query.size()), query);
 }
 
-TEST(ListWalks, TextsUpToTheReturnedCountOnly)
+TEST(ListWalks, TextsThatBeginBelowTheReturnedCountAreTakenWhole)
 {
-    // The service says it returned 5 characters: the text after them is not
-    // looked at, and the unterminated "Root\" is taken up to that count.
+    // The service says it returned 5 characters: the text that begins at 0
+    // is taken up to its terminator, the one after the count is not looked at.
     load("GetIScsiInitiatorNodeNameW 0 wide \"n\"\n"
-         "ReportIScsiInitiatorListW 0 size=5 chars \"Root\\A\" u16 0 0 wide \"Root\\B\"\n");
-    EXPECT_EQ(runCaptured({"targetlogin", "-a"}), "0|n\nRoot\\\n");
+         "ReportIScsiInitiatorListW 0 size=5 chars \"Root\\A\" u16 0 wide \"Root\\B\"\n");
+    EXPECT_EQ(runCaptured({"targetlogin", "-a"}), "0|n\nRoot\\A\n");
 }
 
 struct UserNameCase {
@@ -305,14 +305,15 @@ namespace {
 
 TEST(NodeName, FillingItsBufferAndBeyondOneByteACharacter)
 {
-    // A name that fills all 224 characters without a terminator still ends
-    // there; the "Running on node" line shows a character above 255 as '?'.
+    // A name that fills all 224 characters without a terminator is cut to
+    // its first 223; the "Running on node" line shows a character above 255
+    // as '?'.
     const std::string full(MAX_ISCSI_NAME_LEN + 1, 'n');
     load("GetIScsiInitiatorNodeNameW 0 chars \"" + full + "\"\n"
          "ReportIScsiInitiatorListW 0 list\n"
          "GetIScsiInitiatorNodeNameW 0 wide \"a\\u{0101}b\\x{e9}\"\n");
     EXPECT_EQ(runCaptured({"targetlogin"}),
-              "2|" + full + "\n(null)\nRunning on node a?b\xe9\n\n"
+              "2|" + full.substr(0, MAX_ISCSI_NAME_LEN) + "\n(null)\nRunning on node a?b\xe9\n\n"
               "usage: targetlogin ipaddress [-p tcpPort] [-a] ... [-t targetCHAP] [-h host_iqn_name\n"
               "       tcpPort defaults to 3260\n");
 }
