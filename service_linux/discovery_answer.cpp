@@ -9,39 +9,21 @@
 
 namespace {
 
-// libiscsi hands its lists over newest first; these give them back in the
-// order the target sent them.  Returns a heap array of count entries (null
-// when count is 0 or no memory is left).
-struct iscsi_discovery_address **targetsInAnswerOrder(struct iscsi_discovery_address *first,
-                                                     size_t *count)
+// libiscsi hands its lists (of targets, and of a target's portals) over
+// newest first; this gives one back in the order the target sent it.
+// Returns a heap array of count entries (null when count is 0 or no memory
+// is left).
+template <typename Entry>
+Entry **inAnswerOrder(Entry *first, size_t *count)
 {
     *count = 0;
-    for (struct iscsi_discovery_address *at = first; at != nullptr; at = at->next)
+    for (Entry *at = first; at != nullptr; at = at->next)
         (*count)++;
     if (*count == 0)
         return nullptr;
-    auto **ordered = static_cast<struct iscsi_discovery_address **>(
-        calloc(*count, sizeof(struct iscsi_discovery_address *)));
+    Entry **ordered = static_cast<Entry **>(calloc(*count, sizeof(Entry *)));
     size_t slot = *count;
-    for (struct iscsi_discovery_address *at = first; ordered != nullptr && at != nullptr;
-         at = at->next)
-        ordered[--slot] = at;
-    return ordered;
-}
-
-struct iscsi_target_portal **portalsInAnswerOrder(struct iscsi_target_portal *first,
-                                                  size_t *count)
-{
-    *count = 0;
-    for (struct iscsi_target_portal *at = first; at != nullptr; at = at->next)
-        (*count)++;
-    if (*count == 0)
-        return nullptr;
-    auto **ordered = static_cast<struct iscsi_target_portal **>(
-        calloc(*count, sizeof(struct iscsi_target_portal *)));
-    size_t slot = *count;
-    for (struct iscsi_target_portal *at = first; ordered != nullptr && at != nullptr;
-         at = at->next)
+    for (Entry *at = first; ordered != nullptr && at != nullptr; at = at->next)
         ordered[--slot] = at;
     return ordered;
 }
@@ -56,7 +38,7 @@ bool takeTarget(const struct iscsi_discovery_address *target, ULONG ordinal,
     memcpy(record.target, target->target_name, strlen(target->target_name) + 1);
     record.targetOrdinal = ordinal;
     size_t count = 0;
-    struct iscsi_target_portal **portals = portalsInAnswerOrder(target->portals, &count);
+    struct iscsi_target_portal **portals = inAnswerOrder(target->portals, &count);
     if (count > 0 && portals == nullptr)
         return false;
     bool anyPortal = false;
@@ -93,7 +75,7 @@ bool takeSendTargetsAnswer(struct iscsi_discovery_address *answer, const PortalE
                            DiscoveryList *out)
 {
     size_t count = 0;
-    struct iscsi_discovery_address **targets = targetsInAnswerOrder(answer, &count);
+    struct iscsi_discovery_address **targets = inAnswerOrder(answer, &count);
     if (count > 0 && targets == nullptr)
         return false;
     bool taken = true;
