@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -25,6 +26,10 @@ struct MappedTable {
 
 pthread_mutex_t mappedTableLock = PTHREAD_MUTEX_INITIALIZER;
 MappedTable mappedTable;
+
+// Set once a wait for the table's lock has timed out: the holder is alive
+// and keeps it, and the process's later operations do not wait again.
+bool lockWaitTimedOut = false;
 
 DWORD errorFromErrno(int error)
 {
@@ -246,7 +251,26 @@ DWORD mapAtomTable(AtomTableShared **table)
 
 DWORD lockAtomTable(AtomTableShared *table)
 {
-    int locked = pthread_mutex_lock(&table->lock);
+    int locked;
+    if (__atomic_load_n(&lockWaitTimedOut, __ATOMIC_ACQUIRE)) {
+        locked = pthread_mutex_trylock(&table->lock);
+    } else {
+        struct timespec deadline;
+        clock_gettime(CLOCK_MONOTONIC, &deadline);
+        deadline.tv_sec += ATOM_TABLE_LOCK_WAIT_MS / 1000;
+        deadline.tv_nsec += (ATOM_TABLE_LOCK_WAIT_MS % 1000) * 1000000L;
+        if (deadline.tv_nsec >= 1000000000L) {
+            deadline.tv_sec += 1;
+            deadline.tv_nsec -= 1000000000L;
+        }
+        locked = pthread_mutex_clocklock(&table->lock, CLOCK_MONOTONIC, &deadline);
+        if (locked == ETIMEDOUT) {
+            __atomic_store_n(&lockWaitTimedOut, true, __ATOMIC_RELEASE);
+        }
+    }
+    if (locked == ETIMEDOUT || locked == EBUSY) {
+        return ERROR_TIMEOUT;
+    }
     if (locked == EOWNERDEAD) {
         // The holder died; every change it made was published whole or
         // not at all, so the table is consistent as it stands.
@@ -339,10 +363,4 @@ DWORD releaseStringAtom(AtomTableShared *table, ATOM atom)
         __atomic_store_n(&table->slotsUsed, used, __ATOMIC_RELEASE);
     }
     return 0;
-}
-
-uint32_t atomReferences(const AtomTableShared *table, ATOM atom)
-{
-    long slot = slotOfAtom(table, atom);
-    return slot < 0 ? 0 : slotReferences(table->slots[slot]);
 }

@@ -58,8 +58,16 @@ DWORD resolveAtomTableName(char *buffer, size_t room);
 // another table name replaces it.  Serialised across the process's threads.
 DWORD mapAtomTable(AtomTableShared **table);
 
-// Takes the table's lock, making it consistent after a holder died.
-// Returns 0, or ERROR_INVALID_DATA when the lock cannot be had.
+// How long a process waits for the table's lock.  A holder that died is
+// noticed at once (the lock is robust); one that is alive and stopped
+// (SIGSTOP, a debugger) would hold it for ever.
+#define ATOM_TABLE_LOCK_WAIT_MS 3000
+
+// Takes the table's lock, making it consistent after a holder died.  Waits
+// ATOM_TABLE_LOCK_WAIT_MS at most, and once per process: after one wait
+// that timed out, the process only tries the lock.  Returns 0,
+// ERROR_TIMEOUT when another process kept the lock, or ERROR_INVALID_DATA
+// when the lock cannot be had.
 DWORD lockAtomTable(AtomTableShared *table);
 void unlockAtomTable(AtomTableShared *table);
 
@@ -76,9 +84,6 @@ DWORD addStringAtom(AtomTableShared *table, const char *name, size_t length, ATO
 // Releases one reference to a string atom; the name goes with the last one.
 // Returns 0, or ERROR_INVALID_HANDLE when no name carries the atom.
 DWORD releaseStringAtom(AtomTableShared *table, ATOM atom);
-
-// The reference count of a string atom, 0 when none carries it.
-uint32_t atomReferences(const AtomTableShared *table, ATOM atom);
 
 // The steps of adding a new name, in the order addStringAtom takes them.
 // claimFreeSlot returns the lowest free slot (raising slotsUsed to cover it

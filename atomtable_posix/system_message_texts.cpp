@@ -20,6 +20,7 @@ const SystemMessage kSystemMessages[] = {
     {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
     {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+    {ERROR_TIMEOUT, "This operation returned because the timeout period expired.\r\n"},
 };
 
 }  // namespace

@@ -166,12 +166,28 @@ ISDSC_STATUS statusForStateDirectoryErrno(int error)
     return (error == ENOMEM) ? ISDSC_ERROR_NOT_ENOUGH_MEMORY : SERVICE_STATE_DIRECTORY_FAILED;
 }
 
-ISDSC_STATUS statusForStoreResult(int sqliteResult)
+ISDSC_STATUS statusForStoreFileErrno(int error)
+{
+    switch (error) {
+    case ELOOP:
+        return SERVICE_STORE_IS_LINK;  // what O_NOFOLLOW says of a link
+    case ENOMEM:
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    case EACCES:
+    case EPERM:
+        return SERVICE_ACCESS_DENIED;
+    default:
+        return SERVICE_STORE_FAILED;
+    }
+}
+
+ISDSC_STATUS statusForStoreResult(int sqliteResult, bool waitedWholeBound)
 {
     switch (sqliteResult & 0xFF) {
     case SQLITE_BUSY:
+        return waitedWholeBound ? SERVICE_STORE_BUSY : SERVICE_STORE_CONFLICT;
     case SQLITE_LOCKED:
-        return SERVICE_STORE_BUSY;
+        return SERVICE_STORE_CONFLICT;
     case SQLITE_NOMEM:
         return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     default:

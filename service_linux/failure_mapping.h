@@ -40,7 +40,13 @@ ISDSC_STATUS statusForLoginResponse(int classAndDetail);
 // Status for an errno met while finding or creating the state directory.
 ISDSC_STATUS statusForStateDirectoryErrno(int error);
 
-// Status for an SQLite result code other than success.
-ISDSC_STATUS statusForStoreResult(int sqliteResult);
+// Status for an SQLite result code other than success.  A busy store is
+// SERVICE_STORE_BUSY when the wait for it used up its whole bound
+// (waitedWholeBound), SERVICE_STORE_CONFLICT when SQLite gave up at once (as
+// it does where waiting could deadlock).
+ISDSC_STATUS statusForStoreResult(int sqliteResult, bool waitedWholeBound);
+
+// Status for an errno met while opening or checking a file of the store.
+ISDSC_STATUS statusForStoreFileErrno(int error);
 
 #endif  // SERVICE_LINUX_FAILURE_MAPPING_H

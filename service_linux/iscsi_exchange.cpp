@@ -1,24 +1,33 @@
 #include "service_linux/iscsi_exchange.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <iscsi/iscsi.h>
 
+#include "service_linux/discovery_answer.h"
 #include "service_linux/failure_mapping.h"
+#include "service_linux/monotonic_clock.h"
 #include "service_linux/service_status.h"
+#include "service_linux/service_testing.h"
 
 namespace {
 
 // The logout after a discovery and the logouts at exit are courtesies: they
 // never hold the caller longer than this.
 const int kLogoutLimitMs = 2000;
+
+// While a host name is being looked up, the poll loop looks at the lookup
+// this often.
+const int kLookupPollMs = 10;
 
 // What libiscsi's callbacks report on one context.  Lives on the heap until
 // the context is destroyed, since libiscsi may call back at any service call.
@@ -45,14 +54,11 @@ OpenSession *gSessions = nullptr;
 size_t gSessionCount = 0;
 size_t gSessionCapacity = 0;
 bool gExitHandlerRegistered = false;
-ULONG gNextQualifier = 1;
+ULONG gLoginCount = 0;
 
-long long monotonicMs()
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
+// The random part of this process's ISIDs and the process that drew it.
+ULONG gIsidRandom = 0;
+pid_t gIsidRandomOwner = 0;
 
 long long realtimeNs()
 {
@@ -81,6 +87,33 @@ struct LookupRequest {
     struct gaicb request;
 };
 
+// One exchange with a portal, driven step by step by runExchanges: a
+// discovery (name lookup, connect, login, SendTargets, logout), a login of a
+// normal session (name lookup, connect, login) or the logout of an open
+// session.
+struct Exchange {
+    // What to do; set before the first step.
+    const PortalEndpoint *portal;
+    const char *initiatorName;
+    const char *targetName;       // null: a discovery session
+    const ChapCredentials *chap;
+    bool headerDigest;
+    DiscoveryList *discovery;     // a discovery's answer goes here
+    long long lastDeadline;       // no step runs past it (LLONG_MAX: none)
+    // Progress.
+    ExchangeStep step;
+    bool finished;
+    long long deadline;           // of the running step; the addresses of a
+                                  // portal share the connect step's
+    LookupRequest *lookup;        // while a host name is looked up
+    ResolvedEndpoints endpoints;
+    int nextEndpoint;
+    ULONG loginNumber;
+    iscsi_context *context;
+    ContextState *state;
+    ISDSC_STATUS status;          // 0 or the failure that ended the exchange
+};
+
 // Takes up to MAX_ENDPOINTS addresses of a lookup's answer, in its order.
 ISDSC_STATUS numericEndpoints(const struct addrinfo *found, USHORT port, ResolvedEndpoints *out)
 {
@@ -99,76 +132,6 @@ ISDSC_STATUS numericEndpoints(const struct addrinfo *found, USHORT port, Resolve
         return ISDSC_SUCCESS;
     return result != 0 ? failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr)
                        : ISDSC_ERROR_INVALID_PARAMETER;
-}
-
-// Turns the portal's address into the numeric endpoints to connect to.  A
-// numeric address needs no lookup; a name is looked up asynchronously under
-// the step's deadline.
-ISDSC_STATUS resolvePortal(const PortalEndpoint &portal, ResolvedEndpoints *out)
-{
-    struct addrinfo hints;
-    memset(&hints, 0, sizeof hints);
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICHOST;
-    // "[address]" as a user may write an IPv6 address.
-    char name[PORTAL_ADDRESS_BYTES];
-    size_t length = strlen(portal.address);
-    if (length >= 2 && portal.address[0] == '[' && portal.address[length - 1] == ']') {
-        memcpy(name, portal.address + 1, length - 2);
-        name[length - 2] = 0;
-    } else {
-        memcpy(name, portal.address, length + 1);
-    }
-    struct addrinfo *found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) == 0) {
-        ISDSC_STATUS status = numericEndpoints(found, portal.port, out);
-        freeaddrinfo(found);
-        return status;
-    }
-
-    LookupRequest *lookup = static_cast<LookupRequest *>(calloc(1, sizeof(LookupRequest)));
-    if (lookup == nullptr)
-        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-    memcpy(lookup->name, name, sizeof lookup->name);
-    lookup->hints.ai_socktype = SOCK_STREAM;
-    lookup->hints.ai_flags = AI_ADDRCONFIG;
-    lookup->request.ar_name = lookup->name;
-    lookup->request.ar_request = &lookup->hints;
-    struct gaicb *list[1] = {&lookup->request};
-    int result = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
-    if (result != 0) {
-        free(lookup);
-        return failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr);
-    }
-    long long deadline = monotonicMs() + stepTimeoutMs();
-    for (;;) {
-        result = gai_error(&lookup->request);
-        long long left = deadline - monotonicMs();
-        if (result != EAI_INPROGRESS || left <= 0)
-            break;
-        struct timespec wait = {static_cast<time_t>(left / 1000),
-                                static_cast<long>((left % 1000) * 1000000)};
-        gai_suspend(list, 1, &wait);
-    }
-    if (result == EAI_INPROGRESS) {
-        int cancelled = gai_cancel(&lookup->request);
-        if (cancelled == EAI_NOTCANCELED)
-            return SERVICE_NAME_LOOKUP_TIMEOUT;  // the resolver still owns lookup
-        result = gai_error(&lookup->request);
-        if (result == 0)
-            freeaddrinfo(lookup->request.ar_result);
-        free(lookup);
-        return SERVICE_NAME_LOOKUP_TIMEOUT;
-    }
-    ISDSC_STATUS status;
-    if (result == 0) {
-        status = numericEndpoints(lookup->request.ar_result, portal.port, out);
-        freeaddrinfo(lookup->request.ar_result);
-    } else {
-        status = failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr);
-    }
-    free(lookup);
-    return status;
 }
 
 void connectFinished(iscsi_context *, int status, void *, void *privateData)
@@ -192,77 +155,6 @@ void logoutFinished(iscsi_context *, int, void *, void *privateData)
     static_cast<ContextState *>(privateData)->logoutDone = true;
 }
 
-// libiscsi hands its lists over newest first; these give them back in the
-// order the target sent them.  Returns a heap array of count entries (null
-// when count is 0 or no memory is left).
-struct iscsi_discovery_address **targetsInAnswerOrder(struct iscsi_discovery_address *first,
-                                                     size_t *count)
-{
-    *count = 0;
-    for (struct iscsi_discovery_address *at = first; at != nullptr; at = at->next)
-        (*count)++;
-    if (*count == 0)
-        return nullptr;
-    auto **ordered = static_cast<struct iscsi_discovery_address **>(
-        calloc(*count, sizeof(struct iscsi_discovery_address *)));
-    size_t slot = *count;
-    for (struct iscsi_discovery_address *at = first; ordered != nullptr && at != nullptr;
-         at = at->next)
-        ordered[--slot] = at;
-    return ordered;
-}
-
-struct iscsi_target_portal **portalsInAnswerOrder(struct iscsi_target_portal *first,
-                                                  size_t *count)
-{
-    *count = 0;
-    for (struct iscsi_target_portal *at = first; at != nullptr; at = at->next)
-        (*count)++;
-    if (*count == 0)
-        return nullptr;
-    auto **ordered = static_cast<struct iscsi_target_portal **>(
-        calloc(*count, sizeof(struct iscsi_target_portal *)));
-    size_t slot = *count;
-    for (struct iscsi_target_portal *at = first; ordered != nullptr && at != nullptr;
-         at = at->next)
-        ordered[--slot] = at;
-    return ordered;
-}
-
-// Takes one target of a SendTargets answer into the state's list.  False
-// when the list is full or out of memory.
-bool takeTarget(ContextState *state, const struct iscsi_discovery_address *target, ULONG ordinal)
-{
-    DiscoveryRecord record;
-    memset(&record, 0, sizeof record);
-    memcpy(record.target, target->target_name, strlen(target->target_name) + 1);
-    record.targetOrdinal = ordinal;
-    size_t count = 0;
-    struct iscsi_target_portal **portals = portalsInAnswerOrder(target->portals, &count);
-    if (count > 0 && portals == nullptr)
-        return false;
-    bool anyPortal = false;
-    for (size_t i = 0; i < count; i++) {
-        if (portals[i]->portal == nullptr ||
-            !parseTargetAddress(portals[i]->portal, record.address, sizeof record.address,
-                                &record.socket, &record.tag))
-            continue;
-        if (!appendDiscoveryRecord(state->discovery, record)) {
-            free(portals);
-            return false;
-        }
-        anyPortal = true;
-    }
-    free(portals);
-    if (anyPortal)
-        return true;
-    // No usable TargetAddress: the target answers at the portal asked.
-    memcpy(record.address, state->discoveryPortal->address, sizeof record.address);
-    record.socket = state->discoveryPortal->port;
-    record.tag = DEFAULT_PORTAL_GROUP_TAG;
-    return appendDiscoveryRecord(state->discovery, record);
-}
-
 // Copies a SendTargets answer, bounded, into the state's discovery list.  The
 // answer belongs to libiscsi and is freed when this returns.
 void discoveryFinished(iscsi_context *, int status, void *commandData, void *privateData)
@@ -270,102 +162,63 @@ void discoveryFinished(iscsi_context *, int status, void *commandData, void *pri
     ContextState *state = static_cast<ContextState *>(privateData);
     state->textDone = true;
     state->textStatus = status;
-    if (status != SCSI_STATUS_GOOD)
+    if (status != SCSI_STATUS_GOOD || state->discovery == nullptr)
         return;
-    size_t count = 0;
-    struct iscsi_discovery_address **targets = targetsInAnswerOrder(
-        static_cast<struct iscsi_discovery_address *>(commandData), &count);
-    if (count > 0 && targets == nullptr) {
+    if (!takeSendTargetsAnswer(static_cast<struct iscsi_discovery_address *>(commandData),
+                               *state->discoveryPortal, state->discovery))
         state->discoveryFailed = true;
-        return;
-    }
-    ULONG ordinal = 0;
-    for (size_t i = 0; i < count; i++) {
-        const char *name = targets[i]->target_name;
-        if (name == nullptr || name[0] == 0 || strlen(name) >= ISCSI_NAME_BYTES)
-            continue;
-        if (!takeTarget(state, targets[i], ordinal++)) {
-            state->discoveryFailed = true;
-            break;
-        }
-    }
-    free(targets);
 }
 
-// Services context until *done turns true or the deadline passes.  While the
-// TCP connection is being made, a socket error is read here, so that the
-// status tells refusal, unreachability and the like apart.  Returns 0 or the
-// status of the failure.
-ISDSC_STATUS serviceUntil(iscsi_context *context, const bool *done, long long deadline,
-                          ExchangeStep step)
+ISDSC_STATUS takeLoginNumber(ULONG *number)
 {
-    while (!*done) {
-        long long left = deadline - monotonicMs();
-        if (left <= 0)
-            return failureStatus(step, FAILURE_TIMEOUT, 0, nullptr);
-        struct pollfd watched;
-        watched.fd = iscsi_get_fd(context);
-        watched.events = static_cast<short>(iscsi_which_events(context));
-        watched.revents = 0;
-        if (watched.fd < 0)
-            return failureStatus(step, FAILURE_ERRNO, 0, nullptr);
-        int ready = poll(&watched, 1, left > 1000 ? 1000 : static_cast<int>(left));
-        if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            return failureStatus(step, FAILURE_ERRNO, errno, nullptr);
-        }
-        if (ready == 0)
-            continue;
-        if (step == STEP_CONNECT) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            if (getsockopt(watched.fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0)
-                return failureStatus(step, FAILURE_ERRNO, error, nullptr);
-        }
-        if (iscsi_service(context, watched.revents) < 0)
-            return failureStatus(step, FAILURE_LIBRARY, 0, iscsi_get_error(context));
-    }
-    return ISDSC_SUCCESS;
-}
-
-ISDSC_STATUS takeQualifier(ULONG *qualifier)
-{
-    if (gNextQualifier > 0xFFFF)
+    if (gLoginCount >= 0xFFFF)
         return SERVICE_TOO_MANY_LOGINS;
-    *qualifier = gNextQualifier++;
+    *number = ++gLoginCount;
     return ISDSC_SUCCESS;
 }
 
-unsigned long long isidValue(ULONG qualifier)
+// The random part of this process's ISIDs, drawn once per process: a forked
+// child draws its own.
+ULONG isidRandomBits()
 {
-    // Type "random": the 24-bit field holds the process id, which no live
-    // process on the host shares, and the qualifier counts this process's
-    // logins.
-    unsigned long long random = static_cast<unsigned long long>(getpid()) & 0xFFFFFFull;
-    return (0x80ull << 40) | (random << 16) | qualifier;
+    pid_t self = getpid();
+    if (gIsidRandomOwner != self) {
+        ULONG drawn = 0;
+        if (getrandom(&drawn, sizeof drawn, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof drawn))
+            drawn = static_cast<ULONG>(realtimeNs()) ^ static_cast<ULONG>(self) * 2654435761u;
+        gIsidRandom = drawn;
+        gIsidRandomOwner = self;
+    }
+    return gIsidRandom;
+}
+
+unsigned long long isidOfLogin(ULONG loginNumber)
+{
+    return buildIsid(static_cast<unsigned long>(getpid()), isidRandomBits(), loginNumber);
 }
 
 // Creates a configured context; null when out of memory or refused.
-iscsi_context *createContext(const char *initiatorName, const char *targetName,
-                             const ChapCredentials &chap, bool headerDigest, ULONG qualifier)
+iscsi_context *createContext(const Exchange &exchange)
 {
-    iscsi_context *created = iscsi_create_context(initiatorName);
+    iscsi_context *created = iscsi_create_context(exchange.initiatorName);
     if (created == nullptr)
         return nullptr;
+    unsigned long long isid = isidOfLogin(exchange.loginNumber);
     iscsi_set_noautoreconnect(created, 1);
     iscsi_set_reconnect_max_retries(created, 0);
-    iscsi_set_isid_random(created, static_cast<uint32_t>((isidValue(qualifier) >> 16) & 0xFFFFFF),
-                          qualifier);
-    iscsi_set_header_digest(created, headerDigest ? ISCSI_HEADER_DIGEST_CRC32C
-                                                  : ISCSI_HEADER_DIGEST_NONE);
+    iscsi_set_isid_random(created, static_cast<uint32_t>((isid >> 16) & 0xFFFFFF),
+                          static_cast<uint32_t>(isid & 0xFFFF));
+    iscsi_set_header_digest(created, exchange.headerDigest ? ISCSI_HEADER_DIGEST_CRC32C
+                                                           : ISCSI_HEADER_DIGEST_NONE);
+    const char *targetName = exchange.targetName;
     bool configured = iscsi_set_session_type(created, targetName == nullptr
                                                           ? ISCSI_SESSION_DISCOVERY
                                                           : ISCSI_SESSION_NORMAL) == 0;
     if (configured && targetName != nullptr)
         configured = iscsi_set_targetname(created, targetName) == 0;
-    if (configured && chap.enabled)
-        configured = iscsi_set_initiator_username_pwd(created, chap.username, chap.password) == 0;
+    if (configured && exchange.chap->enabled)
+        configured = iscsi_set_initiator_username_pwd(created, exchange.chap->username,
+                                                      exchange.chap->password) == 0;
     if (!configured) {
         iscsi_destroy_context(created);
         return nullptr;
@@ -373,71 +226,367 @@ iscsi_context *createContext(const char *initiatorName, const char *targetName,
     return created;
 }
 
-// Creates a context for one exchange and makes its TCP connection, trying
-// the portal's addresses in turn under one deadline.  On success the caller
-// owns *context and *state.
-ISDSC_STATUS connectContext(const PortalEndpoint &portal, const char *initiatorName,
-                            const char *targetName, const ChapCredentials &chap, bool headerDigest,
-                            iscsi_context **context, ContextState **state)
-{
-    ResolvedEndpoints *endpoints =
-        static_cast<ResolvedEndpoints *>(calloc(1, sizeof(ResolvedEndpoints)));
-    if (endpoints == nullptr)
-        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-    ISDSC_STATUS status = resolvePortal(portal, endpoints);
-    ULONG qualifier = 0;
-    if (status == ISDSC_SUCCESS)
-        status = takeQualifier(&qualifier);
-    long long deadline = monotonicMs() + stepTimeoutMs();
-    int attempts = status == ISDSC_SUCCESS ? endpoints->count : 0;
-    for (int i = 0; i < attempts; i++) {
-        if (i > 0 && monotonicMs() >= deadline)
-            break;
-        iscsi_context *created =
-            createContext(initiatorName, targetName, chap, headerDigest, qualifier);
-        ContextState *createdState = static_cast<ContextState *>(calloc(1, sizeof(ContextState)));
-        if (created == nullptr || createdState == nullptr) {
-            if (created != nullptr)
-                iscsi_destroy_context(created);
-            free(createdState);
-            status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-            break;
-        }
-        if (iscsi_connect_async(created, endpoints->text[i], connectFinished, createdState) != 0) {
-            status = failureStatus(STEP_CONNECT, FAILURE_LIBRARY, 0, iscsi_get_error(created));
-        } else {
-            status = serviceUntil(created, &createdState->connectDone, deadline, STEP_CONNECT);
-            if (status == ISDSC_SUCCESS && createdState->connectStatus != SCSI_STATUS_GOOD)
-                status = failureStatus(STEP_CONNECT, FAILURE_LIBRARY, 0, iscsi_get_error(created));
-        }
-        if (status == ISDSC_SUCCESS) {
-            *context = created;
-            *state = createdState;
-            free(endpoints);
-            return ISDSC_SUCCESS;
-        }
-        iscsi_destroy_context(created);
-        free(createdState);
-    }
-    free(endpoints);
-    return status;
-}
-
-ISDSC_STATUS loginContext(iscsi_context *context, ContextState *state)
-{
-    long long deadline = monotonicMs() + stepTimeoutMs();
-    if (iscsi_login_async(context, loginFinished, state) != 0)
-        return failureStatus(STEP_LOGIN, FAILURE_LIBRARY, 0, iscsi_get_error(context));
-    ISDSC_STATUS status = serviceUntil(context, &state->loginDone, deadline, STEP_LOGIN);
-    if (status == ISDSC_SUCCESS && state->loginStatus != SCSI_STATUS_GOOD)
-        status = failureStatus(STEP_LOGIN, FAILURE_LIBRARY, 0, iscsi_get_error(context));
-    return status;
-}
-
 int logoutLimitMs()
 {
     int limit = stepTimeoutMs();
     return limit < kLogoutLimitMs ? limit : kLogoutLimitMs;
+}
+
+long long earlier(long long one, long long other)
+{
+    return one < other ? one : other;
+}
+
+// The deadline of a step that begins now.
+long long stepDeadline(const Exchange *exchange)
+{
+    return earlier(monotonicMs() + stepTimeoutMs(), exchange->lastDeadline);
+}
+
+void dropContext(Exchange *exchange)
+{
+    if (exchange->context != nullptr)
+        iscsi_destroy_context(exchange->context);
+    free(exchange->state);
+    exchange->context = nullptr;
+    exchange->state = nullptr;
+}
+
+void finish(Exchange *exchange, ISDSC_STATUS status)
+{
+    exchange->status = status;
+    exchange->finished = true;
+    if (exchange->state != nullptr)
+        exchange->state->discovery = nullptr;  // a late answer has nowhere to go
+}
+
+// Connects to the portal's next address; finishes with `failure`, the last
+// attempt's status, when none is left or the connect step's time is up.
+void connectNext(Exchange *exchange, ISDSC_STATUS failure)
+{
+    ResolvedEndpoints &endpoints = exchange->endpoints;
+    while (exchange->nextEndpoint < endpoints.count &&
+           (exchange->nextEndpoint == 0 || monotonicMs() < exchange->deadline)) {
+        const char *endpoint = endpoints.text[exchange->nextEndpoint++];
+        iscsi_context *created = createContext(*exchange);
+        ContextState *state = static_cast<ContextState *>(calloc(1, sizeof(ContextState)));
+        if (created == nullptr || state == nullptr) {
+            if (created != nullptr)
+                iscsi_destroy_context(created);
+            free(state);
+            finish(exchange, ISDSC_ERROR_NOT_ENOUGH_MEMORY);
+            return;
+        }
+        if (iscsi_connect_async(created, endpoint, connectFinished, state) == 0) {
+            exchange->context = created;
+            exchange->state = state;
+            return;
+        }
+        failure = failureStatus(STEP_CONNECT, FAILURE_LIBRARY, 0, iscsi_get_error(created));
+        iscsi_destroy_context(created);
+        free(state);
+    }
+    finish(exchange, failure);
+}
+
+void startConnect(Exchange *exchange)
+{
+    ISDSC_STATUS status = takeLoginNumber(&exchange->loginNumber);
+    if (status != ISDSC_SUCCESS) {
+        finish(exchange, status);
+        return;
+    }
+    exchange->step = STEP_CONNECT;
+    exchange->deadline = stepDeadline(exchange);
+    exchange->nextEndpoint = 0;
+    connectNext(exchange, SERVICE_CONNECTION_FAILED);
+}
+
+// Begins an exchange: a numeric address needs no lookup; a host name is
+// looked up asynchronously, and the poll loop watches the lookup.
+void startExchange(Exchange *exchange)
+{
+    exchange->step = STEP_NAME_LOOKUP;
+    exchange->deadline = stepDeadline(exchange);
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    // "[address]" as a user may write an IPv6 address.
+    char name[PORTAL_ADDRESS_BYTES];
+    const char *address = exchange->portal->address;
+    size_t length = strlen(address);
+    if (length >= 2 && address[0] == '[' && address[length - 1] == ']') {
+        memcpy(name, address + 1, length - 2);
+        name[length - 2] = 0;
+    } else {
+        memcpy(name, address, length + 1);
+    }
+    struct addrinfo *found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) == 0) {
+        ISDSC_STATUS status = numericEndpoints(found, exchange->portal->port, &exchange->endpoints);
+        freeaddrinfo(found);
+        if (status == ISDSC_SUCCESS)
+            startConnect(exchange);
+        else
+            finish(exchange, status);
+        return;
+    }
+    LookupRequest *lookup = static_cast<LookupRequest *>(calloc(1, sizeof(LookupRequest)));
+    if (lookup == nullptr) {
+        finish(exchange, ISDSC_ERROR_NOT_ENOUGH_MEMORY);
+        return;
+    }
+    memcpy(lookup->name, name, sizeof lookup->name);
+    lookup->hints.ai_socktype = SOCK_STREAM;
+    lookup->hints.ai_flags = AI_ADDRCONFIG;
+    lookup->request.ar_name = lookup->name;
+    lookup->request.ar_request = &lookup->hints;
+    struct gaicb *list[1] = {&lookup->request};
+    int result = getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr);
+    if (result != 0) {
+        free(lookup);
+        finish(exchange, failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr));
+        return;
+    }
+    exchange->lookup = lookup;
+}
+
+// Looks at a running lookup: connects when it is done, gives up when its
+// time is up.
+void checkLookup(Exchange *exchange, long long now)
+{
+    struct gaicb *request = &exchange->lookup->request;
+    int result = gai_error(request);
+    if (result == EAI_INPROGRESS && now < exchange->deadline)
+        return;
+    if (result == EAI_INPROGRESS) {
+        if (gai_cancel(request) != EAI_NOTCANCELED) {
+            if (gai_error(request) == 0)
+                freeaddrinfo(request->ar_result);
+            free(exchange->lookup);
+        }  // else the resolver still owns the request
+        exchange->lookup = nullptr;
+        finish(exchange, SERVICE_NAME_LOOKUP_TIMEOUT);
+        return;
+    }
+    ISDSC_STATUS status;
+    if (result == 0) {
+        status = numericEndpoints(request->ar_result, exchange->portal->port, &exchange->endpoints);
+        freeaddrinfo(request->ar_result);
+    } else {
+        status = failureStatus(STEP_NAME_LOOKUP, FAILURE_NAME_LOOKUP, result, nullptr);
+    }
+    free(exchange->lookup);
+    exchange->lookup = nullptr;
+    if (status == ISDSC_SUCCESS)
+        startConnect(exchange);
+    else
+        finish(exchange, status);
+}
+
+void startLogin(Exchange *exchange)
+{
+    exchange->step = STEP_LOGIN;
+    exchange->deadline = stepDeadline(exchange);
+    if (iscsi_login_async(exchange->context, loginFinished, exchange->state) != 0)
+        finish(exchange, failureStatus(STEP_LOGIN, FAILURE_LIBRARY, 0,
+                                       iscsi_get_error(exchange->context)));
+}
+
+void startSendTargets(Exchange *exchange)
+{
+    exchange->step = STEP_TEXT;
+    exchange->deadline = stepDeadline(exchange);
+    exchange->state->discovery = exchange->discovery;
+    exchange->state->discoveryPortal = exchange->portal;
+    if (iscsi_discovery_async(exchange->context, discoveryFinished, exchange->state) != 0)
+        finish(exchange, failureStatus(STEP_TEXT, FAILURE_LIBRARY, 0,
+                                       iscsi_get_error(exchange->context)));
+}
+
+// A logout changes nothing of the exchange's status; one that fails or
+// hangs just ends it.
+void startLogout(Exchange *exchange)
+{
+    exchange->step = STEP_LOGOUT;
+    exchange->deadline = earlier(monotonicMs() + logoutLimitMs(), exchange->lastDeadline);
+    exchange->state->logoutDone = false;
+    if (iscsi_logout_async(exchange->context, logoutFinished, exchange->state) != 0)
+        exchange->finished = true;
+}
+
+// The running step failed: its deadline passed, or the socket or libiscsi
+// failed.  A failed connection to one address tries the next.
+void stepFailed(Exchange *exchange, ISDSC_STATUS status)
+{
+    if (exchange->step == STEP_LOGOUT) {
+        exchange->finished = true;
+    } else if (exchange->step == STEP_CONNECT) {
+        dropContext(exchange);
+        connectNext(exchange, status);
+    } else {
+        finish(exchange, status);
+    }
+}
+
+// After libiscsi serviced the context: moves on when the running step is done.
+void advance(Exchange *exchange)
+{
+    const ContextState *state = exchange->state;
+    const char *error = iscsi_get_error(exchange->context);
+    switch (exchange->step) {
+    case STEP_NAME_LOOKUP:
+        break;
+    case STEP_CONNECT:
+        if (state->connectDone && state->connectStatus != SCSI_STATUS_GOOD)
+            stepFailed(exchange, failureStatus(STEP_CONNECT, FAILURE_LIBRARY, 0, error));
+        else if (state->connectDone)
+            startLogin(exchange);
+        break;
+    case STEP_LOGIN:
+        if (state->loginDone && state->loginStatus != SCSI_STATUS_GOOD)
+            finish(exchange, failureStatus(STEP_LOGIN, FAILURE_LIBRARY, 0, error));
+        else if (state->loginDone && exchange->targetName != nullptr)
+            finish(exchange, ISDSC_SUCCESS);  // the session stays open
+        else if (state->loginDone)
+            startSendTargets(exchange);
+        break;
+    case STEP_TEXT:
+        if (state->textDone && state->textStatus != SCSI_STATUS_GOOD) {
+            finish(exchange, SERVICE_DISCOVERY_FAILED);
+        } else if (state->textDone && state->discoveryFailed) {
+            finish(exchange, ISDSC_ERROR_NOT_ENOUGH_MEMORY);
+        } else if (state->textDone) {
+            exchange->state->discovery = nullptr;
+            startLogout(exchange);  // the answer is in
+        }
+        break;
+    case STEP_LOGOUT:
+        if (state->logoutDone)
+            exchange->finished = true;
+        break;
+    }
+}
+
+// Finishes every exchange that has not finished, with status.
+void abandonAll(Exchange *exchanges, size_t count, ISDSC_STATUS status)
+{
+    for (size_t i = 0; i < count; i++) {
+        if (!exchanges[i].finished && exchanges[i].step == STEP_LOGOUT)
+            exchanges[i].finished = true;
+        else if (!exchanges[i].finished)
+            finish(&exchanges[i], status);
+    }
+}
+
+// Drives every exchange on one poll loop until each has finished.  Each
+// step fails when its deadline passes; libiscsi never reconnects on its own.
+// Contexts stay with the exchanges for the caller to keep or destroy.
+void runExchanges(Exchange *exchanges, size_t count)
+{
+    struct pollfd *watched = static_cast<struct pollfd *>(calloc(count + 1, sizeof *watched));
+    size_t *owners = static_cast<size_t *>(calloc(count + 1, sizeof *owners));
+    if (watched == nullptr || owners == nullptr)
+        abandonAll(exchanges, count, ISDSC_ERROR_NOT_ENOUGH_MEMORY);
+    for (bool running = watched != nullptr && owners != nullptr; running;) {
+        long long now = monotonicMs();
+        for (size_t i = 0; i < count; i++) {
+            Exchange *exchange = &exchanges[i];
+            if (!exchange->finished && exchange->step == STEP_NAME_LOOKUP)
+                checkLookup(exchange, now);
+            else if (!exchange->finished && now >= exchange->deadline)
+                stepFailed(exchange, failureStatus(exchange->step, FAILURE_TIMEOUT, 0, nullptr));
+        }
+        size_t pending = 0;
+        bool lookingUp = false;
+        bool moved = false;   // a step ended without the poll: look again at once
+        long long wake = LLONG_MAX;
+        for (size_t i = 0; i < count; i++) {
+            Exchange *exchange = &exchanges[i];
+            if (exchange->finished)
+                continue;
+            wake = earlier(wake, exchange->deadline);
+            if (exchange->step == STEP_NAME_LOOKUP) {
+                lookingUp = true;
+                continue;
+            }
+            int fd = iscsi_get_fd(exchange->context);
+            if (fd < 0) {
+                stepFailed(exchange, failureStatus(exchange->step, FAILURE_ERRNO, 0, nullptr));
+                moved = true;
+                continue;
+            }
+            watched[pending].fd = fd;
+            watched[pending].events = static_cast<short>(iscsi_which_events(exchange->context));
+            watched[pending].revents = 0;
+            owners[pending++] = i;
+        }
+        if (pending == 0 && !lookingUp && !moved)
+            break;
+        long long left = wake - now;
+        int timeout = left <= 0 ? 0 : left > 1000 ? 1000 : static_cast<int>(left);
+        if (lookingUp && timeout > kLookupPollMs)
+            timeout = kLookupPollMs;
+        int ready = poll(watched, pending, moved ? 0 : timeout);
+        if (ready < 0 && errno != EINTR) {
+            int error = errno;
+            for (size_t k = 0; k < pending; k++) {
+                Exchange *exchange = &exchanges[owners[k]];
+                stepFailed(exchange, failureStatus(exchange->step, FAILURE_ERRNO, error, nullptr));
+            }
+        }
+        for (size_t k = 0; ready > 0 && k < pending; k++) {
+            Exchange *exchange = &exchanges[owners[k]];
+            short events = watched[k].revents;
+            if (events == 0)
+                continue;
+            // While the TCP connection is being made, a socket error is read
+            // here, so that the status tells refusal, unreachability and the
+            // like apart.
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (exchange->step == STEP_CONNECT &&
+                getsockopt(watched[k].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+                error != 0)
+                stepFailed(exchange, failureStatus(STEP_CONNECT, FAILURE_ERRNO, error, nullptr));
+            else if (iscsi_service(exchange->context, events) < 0)
+                stepFailed(exchange, failureStatus(exchange->step, FAILURE_LIBRARY, 0,
+                                                   iscsi_get_error(exchange->context)));
+            else
+                advance(exchange);
+        }
+    }
+    free(watched);
+    free(owners);
+}
+
+// Runs the discoveries of requests together, no step past lastDeadline.
+void runDiscoveries(DiscoveryRequest *requests, size_t count, long long lastDeadline)
+{
+    Exchange *exchanges = static_cast<Exchange *>(calloc(count + 1, sizeof(Exchange)));
+    for (size_t i = 0; i < count; i++) {
+        requests[i].status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+        if (exchanges == nullptr)
+            continue;
+        Exchange *exchange = &exchanges[i];
+        exchange->portal = &requests[i].portal;
+        exchange->initiatorName = requests[i].initiatorName;
+        exchange->chap = &requests[i].chap;
+        exchange->discovery = &requests[i].found;
+        exchange->lastDeadline = lastDeadline;
+        startExchange(exchange);
+    }
+    if (exchanges == nullptr)
+        return;
+    runExchanges(exchanges, count);
+    for (size_t i = 0; i < count; i++) {
+        dropContext(&exchanges[i]);
+        requests[i].status = exchanges[i].status;
+        if (requests[i].status != ISDSC_SUCCESS)
+            freeDiscoveryList(&requests[i].found);
+    }
+    free(exchanges);
 }
 
 void closeAtExit()
@@ -507,71 +656,73 @@ bool appendDiscoveryRecord(DiscoveryList *list, const DiscoveryRecord &record)
     return true;
 }
 
+unsigned long long buildIsid(unsigned long processId, ULONG randomBits, ULONG loginNumber)
+{
+    // Type "random" (0x80); its 24-bit field holds two random bits above the
+    // process id (at most 22 bits), which no live process of the same PID
+    // namespace shares; the qualifier is the login's number, unique in the
+    // process, mixed with 16 random bits, which tell apart processes of
+    // other namespaces (containers) that have the same id.
+    unsigned long long field =
+        (static_cast<unsigned long long>((randomBits >> 16) & 0x3u) << 22) | (processId & 0x3FFFFFul);
+    unsigned long long qualifier = (loginNumber ^ randomBits) & 0xFFFFu;
+    return (0x80ull << 40) | (field << 16) | qualifier;
+}
+
 ISDSC_STATUS discoverTargets(const PortalEndpoint &portal, const char *initiatorName,
                              const ChapCredentials &chap, DiscoveryList *out)
 {
-    iscsi_context *context = nullptr;
-    ContextState *state = nullptr;
-    ISDSC_STATUS status = connectContext(portal, initiatorName, nullptr, chap, false, &context,
-                                         &state);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    status = loginContext(context, state);
-    if (status == ISDSC_SUCCESS) {
-        state->discovery = out;
-        state->discoveryPortal = &portal;
-        long long deadline = monotonicMs() + stepTimeoutMs();
-        if (iscsi_discovery_async(context, discoveryFinished, state) != 0) {
-            status = failureStatus(STEP_TEXT, FAILURE_LIBRARY, 0, iscsi_get_error(context));
-        } else {
-            status = serviceUntil(context, &state->textDone, deadline, STEP_TEXT);
-            if (status == ISDSC_SUCCESS && state->textStatus != SCSI_STATUS_GOOD)
-                status = SERVICE_DISCOVERY_FAILED;
-            if (status == ISDSC_SUCCESS && state->discoveryFailed)
-                status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-        }
-        state->discovery = nullptr;
-        if (status == ISDSC_SUCCESS) {
-            // The answer is in; a logout that fails or hangs changes nothing.
-            long long logoutDeadline = monotonicMs() + logoutLimitMs();
-            if (iscsi_logout_async(context, logoutFinished, state) == 0)
-                serviceUntil(context, &state->logoutDone, logoutDeadline, STEP_LOGOUT);
-        }
-    }
-    iscsi_destroy_context(context);
-    free(state);
-    if (status != ISDSC_SUCCESS)
-        freeDiscoveryList(out);
+    DiscoveryRequest *request = static_cast<DiscoveryRequest *>(calloc(1, sizeof(DiscoveryRequest)));
+    if (request == nullptr)
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    request->portal = portal;
+    request->initiatorName = initiatorName;
+    request->chap = chap;
+    runDiscoveries(request, 1, LLONG_MAX);
+    *out = request->found;
+    ISDSC_STATUS status = request->status;
+    memset(request, 0, sizeof *request);  // the secret goes with it
+    free(request);
     return status;
+}
+
+void discoverTargetsTogether(DiscoveryRequest *requests, size_t count)
+{
+    runDiscoveries(requests, count, monotonicMs() + stepTimeoutMs());
 }
 
 ISDSC_STATUS openSession(const PortalEndpoint &portal, const char *initiatorName,
                          const char *targetName, const ChapCredentials &chap, bool headerDigest,
                          SessionIdentity *identity)
 {
-    iscsi_context *context = nullptr;
-    ContextState *state = nullptr;
-    ISDSC_STATUS status = connectContext(portal, initiatorName, targetName, chap, headerDigest,
-                                         &context, &state);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    status = loginContext(context, state);
-    if (status == ISDSC_SUCCESS && !keepSession(context, state))
+    Exchange *exchange = static_cast<Exchange *>(calloc(1, sizeof(Exchange)));
+    if (exchange == nullptr)
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    exchange->portal = &portal;
+    exchange->initiatorName = initiatorName;
+    exchange->targetName = targetName;
+    exchange->chap = &chap;
+    exchange->headerDigest = headerDigest;
+    exchange->lastDeadline = LLONG_MAX;
+    startExchange(exchange);
+    runExchanges(exchange, 1);
+    ISDSC_STATUS status = exchange->status;
+    if (status == ISDSC_SUCCESS && !keepSession(exchange->context, exchange->state))
         status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-    if (status != ISDSC_SUCCESS) {
-        iscsi_destroy_context(context);
-        free(state);
-        return status;
+    if (status == ISDSC_SUCCESS) {
+        // The login's number is in the ISID; the login time tells apart
+        // sessions of an earlier process that had the same ISID.
+        unsigned long long isid = isidOfLogin(exchange->loginNumber);
+        unsigned long long stamp = static_cast<unsigned long long>(realtimeNs());
+        identity->session.AdapterUnique = isid;
+        identity->session.AdapterSpecific = stamp;
+        identity->connection.AdapterUnique = isid | (1ull << 48);
+        identity->connection.AdapterSpecific = stamp;
+    } else {
+        dropContext(exchange);
     }
-    // The qualifier just taken is in the ISID; the login time tells apart
-    // sessions of an earlier process that had the same id.
-    unsigned long long isid = isidValue(gNextQualifier - 1);
-    unsigned long long stamp = static_cast<unsigned long long>(realtimeNs());
-    identity->session.AdapterUnique = isid;
-    identity->session.AdapterSpecific = stamp;
-    identity->connection.AdapterUnique = isid | (1ull << 48);
-    identity->connection.AdapterSpecific = stamp;
-    return ISDSC_SUCCESS;
+    free(exchange);
+    return status;
 }
 
 void closeAllSessions()
@@ -590,46 +741,18 @@ void closeAllSessions()
             free(gSessions[i].state);
         }
     }
-    bool *done = static_cast<bool *>(calloc(count, sizeof(bool)));
-    struct pollfd *watched = static_cast<struct pollfd *>(calloc(count, sizeof(struct pollfd)));
-    if (done != nullptr && watched != nullptr) {
+    // All logged out at once, under one bound.
+    Exchange *logouts = static_cast<Exchange *>(calloc(count + 1, sizeof(Exchange)));
+    if (logouts != nullptr) {
         for (size_t i = 0; i < count; i++) {
-            gSessions[i].state->logoutDone = false;
-            done[i] = iscsi_logout_async(gSessions[i].context, logoutFinished,
-                                         gSessions[i].state) != 0;
+            logouts[i].context = gSessions[i].context;
+            logouts[i].state = gSessions[i].state;
+            logouts[i].lastDeadline = LLONG_MAX;
+            startLogout(&logouts[i]);
         }
-        long long deadline = monotonicMs() + logoutLimitMs();
-        for (;;) {
-            size_t pending = 0;
-            for (size_t i = 0; i < count; i++) {
-                if (gSessions[i].state->logoutDone)
-                    done[i] = true;
-                if (done[i])
-                    continue;
-                watched[pending].fd = iscsi_get_fd(gSessions[i].context);
-                watched[pending].events =
-                    static_cast<short>(iscsi_which_events(gSessions[i].context));
-                watched[pending].revents = 0;
-                pending++;
-            }
-            long long left = deadline - monotonicMs();
-            if (pending == 0 || left <= 0)
-                break;
-            int ready = poll(watched, pending, static_cast<int>(left));
-            if (ready < 0 && errno != EINTR)
-                break;
-            size_t slot = 0;
-            for (size_t i = 0; i < count; i++) {
-                if (done[i])
-                    continue;
-                short events = watched[slot++].revents;
-                if (events != 0 && iscsi_service(gSessions[i].context, events) < 0)
-                    done[i] = true;
-            }
-        }
+        runExchanges(logouts, count);
+        free(logouts);
     }
-    free(done);
-    free(watched);
     for (size_t i = 0; i < count; i++) {
         iscsi_destroy_context(gSessions[i].context);
         free(gSessions[i].state);
@@ -639,6 +762,8 @@ void closeAllSessions()
     gSessionCount = 0;
     gSessionCapacity = 0;
 }
+
+// For tests only (service_testing.h).
 
 size_t openSessionCount()
 {

@@ -1,19 +1,28 @@
 #include "service_linux/login_settings.h"
 
 #include <cstring>
+#include <sys/prctl.h>
 
 #include "service_linux/service_status.h"
+
+void protectHeldSecrets()
+{
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
 
 ISDSC_STATUS settingsFromOptions(const ISCSI_LOGIN_OPTIONS *options, LoginSettings *settings)
 {
     memset(settings, 0, sizeof *settings);
     if (options == nullptr)
         return ISDSC_SUCCESS;
+    if (options->PasswordLength > LOGIN_SECRET_BYTES)
+        return SERVICE_SECRET_TOO_LONG;
     if (options->UsernameLength > LOGIN_SECRET_BYTES ||
-        options->PasswordLength > LOGIN_SECRET_BYTES ||
         (options->UsernameLength > 0 && options->Username == nullptr) ||
         (options->PasswordLength > 0 && options->Password == nullptr))
         return ISDSC_ERROR_INVALID_PARAMETER;
+    if (options->PasswordLength > 0)
+        protectHeldSecrets();
     settings->version = options->Version;
     settings->informationSpecified = options->InformationSpecified;
     settings->loginFlags = options->LoginFlags;

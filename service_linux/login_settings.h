@@ -24,10 +24,16 @@ struct LoginSettings {
     unsigned char password[LOGIN_SECRET_BYTES];
 };
 
-// Copies options (null: no options, all zero) into *settings.  Returns 87
-// when a length exceeds 255 bytes or a length above 0 comes without its
-// bytes.
+// Copies options (null: no options, all zero) into *settings.  Returns
+// SERVICE_SECRET_TOO_LONG for a secret over 255 bytes, 87 for a user name
+// over 255 bytes or a length above 0 that comes without its bytes.  A
+// secret makes the process undumpable (protectHeldSecrets).
 ISDSC_STATUS settingsFromOptions(const ISCSI_LOGIN_OPTIONS *options, LoginSettings *settings);
+
+// Called when a CHAP secret enters the process: from then on the process
+// cannot be dumped, so that no core file (readable in the dump folder) and
+// no debugger of another process of the user gets the secret.
+void protectHeldSecrets();
 
 // Fills the CHAP credentials of an exchange: CHAP when the options specify
 // the authentication type CHAP, with their user name or, when they give none,

@@ -94,7 +94,8 @@ bool parseTargetAddress(const char *text, char *address, size_t addressRoom, USH
     memcpy(address, hostStart, hostLength);
     address[hostLength] = 0;
     size_t wideLength = utf8WideCharacters(address);
-    if (wideLength == 0 || wideLength > MAX_ISCSI_PORTAL_ADDRESS_LEN - 1) {
+    if (wideLength == 0 || wideLength > MAX_ISCSI_PORTAL_ADDRESS_LEN - 1 ||
+        !isReadableText(address)) {  // C1 controls come as two bytes
         address[0] = 0;
         return false;
     }

@@ -20,8 +20,9 @@
 // Splits a TargetAddress value, "address[:port][,tag]" with an IPv6 address
 // in brackets, into the address (brackets removed) and, when present, the port
 // and the portal-group tag; absent parts take the defaults above.  Returns
-// false for an empty or malformed value, or an address that does not fit in
-// addressRoom bytes or in 255 wide characters.
+// false for an empty or malformed value, an address that holds blanks or
+// control characters, or one that does not fit in addressRoom bytes or in
+// 255 wide characters.
 bool parseTargetAddress(const char *text, char *address, size_t addressRoom, USHORT *port,
                         ULONG *tag);
 

@@ -35,6 +35,14 @@ const MessageTableEntry kServiceMessages[] = {
     {SERVICE_STORE_BUSY, "The initiator service's store stayed locked by another process for too long.\r\n"},
     {SERVICE_STATE_DIRECTORY_FAILED, "The initiator service could not create or open its state directory.\r\n"},
     {SERVICE_INITIATOR_NAME_INVALID, "The initiator name in /etc/iscsi/initiatorname.iscsi is not a valid iSCSI name.\r\n"},
+    {SERVICE_STORE_CONFLICT, "Another process held the initiator service's store in a way this operation cannot wait for.\r\n"},
+    {SERVICE_STATE_DIRECTORY_NOT_OWNED, "The initiator service's state directory belongs to another user; the service does not use it.\r\n"},
+    {SERVICE_STATE_DIRECTORY_NOT_PRIVATE, "Other users may write to the initiator service's state directory; the service does not use it.\r\n"},
+    {SERVICE_STORE_NOT_OWNED, "The initiator service's store (service.db or its -wal or -shm file) belongs to another user; the service does not use it.\r\n"},
+    {SERVICE_STORE_NOT_PRIVATE, "Other users may read or change the initiator service's store (service.db or its -wal or -shm file); the service does not use it.\r\n"},
+    {SERVICE_STORE_IS_LINK, "The initiator service's store (service.db or its -wal or -shm file) is a symbolic link; the service does not follow it.\r\n"},
+    {SERVICE_PORTAL_KEPT_FOR_ANOTHER_RUN, "The send-target portal stays registered: another process registered it while this one's registration failed.\r\n"},
+    {SERVICE_SECRET_TOO_LONG, "The CHAP secret is longer than the 255 bytes the initiator service accepts.\r\n"},
 };
 
 }  // namespace

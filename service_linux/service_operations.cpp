@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "common/iscsi_service.h"
 #include "common/wide_text.h"
@@ -33,63 +32,59 @@ const WCHAR16 kInitiatorInstanceWide[] = u"Root\\SoftwareInitiator\\0000_0";
 
 const char kNodeNameSetting[] = "initiator_name";
 
-// A portal this process discovered less than this long ago is answered from
-// that discovery when the target list is asked for.
-const long long kFreshDiscoveryMs = 5000;
-const size_t kFreshSlots = 16;
-
-struct FreshDiscovery {
+// What this process knows of the portals it registered or asked.
+struct PortalNote {
     char address[PORTAL_ADDRESS_BYTES];
     USHORT socket;
-    long long atMs;
+    bool inUse;
+    // This process discovered the portal itself (its add, or a refresh of
+    // the target list): the target list is answered from that discovery for
+    // the rest of the run, however long the run takes.
+    bool fresh;
+    // This process's last add of the portal failed, after it saw the
+    // portal's registration as seenByFailedAdd.  The removal that cleans up
+    // after a failed add takes that registration and no other: one that
+    // another process made meanwhile stays, with what it discovered.
+    bool addFailed;
+    PortalRegistration seenByFailedAdd;
 };
 
-FreshDiscovery gFresh[kFreshSlots];
-size_t gFreshNext = 0;
+const size_t kPortalNotes = 64;
+PortalNote gPortalNotes[kPortalNotes];
+size_t gNextPortalNote = 0;
 
 char gNodeName[ISCSI_NAME_BYTES];
 bool gNodeNameKnown = false;
 
-long long nowMs()
+// The note of a portal; with create, a new one when there is none (the
+// oldest goes when all are taken).  Null when there is none and !create.
+PortalNote *notePortal(const char *address, USHORT socket, bool create)
 {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
-
-FreshDiscovery *findFresh(const char *address, USHORT socket)
-{
-    for (size_t i = 0; i < kFreshSlots; i++) {
-        if (gFresh[i].atMs != 0 && gFresh[i].socket == socket &&
-            strcmp(gFresh[i].address, address) == 0)
-            return &gFresh[i];
+    for (size_t i = 0; i < kPortalNotes; i++) {
+        if (gPortalNotes[i].inUse && gPortalNotes[i].socket == socket &&
+            strcmp(gPortalNotes[i].address, address) == 0)
+            return &gPortalNotes[i];
     }
-    return nullptr;
+    if (!create)
+        return nullptr;
+    PortalNote *note = &gPortalNotes[gNextPortalNote];
+    gNextPortalNote = (gNextPortalNote + 1) % kPortalNotes;
+    memset(note, 0, sizeof *note);
+    memcpy(note->address, address, sizeof note->address);
+    note->socket = socket;
+    note->inUse = true;
+    return note;
 }
 
 void rememberFresh(const char *address, USHORT socket)
 {
-    FreshDiscovery *slot = findFresh(address, socket);
-    if (slot == nullptr) {
-        slot = &gFresh[gFreshNext];
-        gFreshNext = (gFreshNext + 1) % kFreshSlots;
-    }
-    memcpy(slot->address, address, sizeof slot->address);
-    slot->socket = socket;
-    slot->atMs = nowMs();
-}
-
-void forgetFresh(const char *address, USHORT socket)
-{
-    FreshDiscovery *slot = findFresh(address, socket);
-    if (slot != nullptr)
-        slot->atMs = 0;
+    notePortal(address, socket, true)->fresh = true;
 }
 
 bool isFresh(const char *address, USHORT socket)
 {
-    FreshDiscovery *slot = findFresh(address, socket);
-    return slot != nullptr && nowMs() - slot->atMs < kFreshDiscoveryMs;
+    const PortalNote *note = notePortal(address, socket, false);
+    return note != nullptr && note->fresh;
 }
 
 // The node name: the host's open-iscsi name when it has one, else the name
@@ -193,9 +188,9 @@ void collectName(void *context, const char *name)
         collector->failed = true;
 }
 
-// Rediscovers every stored portal that this process has not just discovered
-// and writes what answered into the store.  A portal that fails keeps what
-// its last discovery found.
+// Rediscovers every stored portal that this process has not discovered
+// itself, all at once (one step bound for the lot), and writes what answered
+// into the store.  A portal that fails keeps what its last discovery found.
 ISDSC_STATUS refreshDiscoveries()
 {
     PortalRow *portals = nullptr;
@@ -207,55 +202,99 @@ ISDSC_STATUS refreshDiscoveries()
     if (status != ISDSC_SUCCESS)
         return status;
 
-    DiscoveryList *found = static_cast<DiscoveryList *>(calloc(count + 1, sizeof(DiscoveryList)));
-    bool *answered = static_cast<bool *>(calloc(count + 1, sizeof(bool)));
-    if (found == nullptr || answered == nullptr) {
-        free(found);
-        free(answered);
+    DiscoveryRequest *requests =
+        static_cast<DiscoveryRequest *>(calloc(count + 1, sizeof(DiscoveryRequest)));
+    size_t *portalOfRequest = static_cast<size_t *>(calloc(count + 1, sizeof(size_t)));
+    if (requests == nullptr || portalOfRequest == nullptr) {
+        free(requests);
+        free(portalOfRequest);
         free(portals);
         return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     }
-    size_t answeredCount = 0;
+    size_t asked = 0;
     for (size_t i = 0; i < count; i++) {
         if (isFresh(portals[i].address, portals[i].socket))
             continue;
-        const char *nodeName = nullptr;
-        ChapCredentials chap;
-        if (findCredentials(portals[i].login, &nodeName, &chap) != ISDSC_SUCCESS)
+        DiscoveryRequest *request = &requests[asked];
+        if (findCredentials(portals[i].login, &request->initiatorName, &request->chap) !=
+            ISDSC_SUCCESS)
             continue;
-        PortalEndpoint endpoint;
-        memcpy(endpoint.address, portals[i].address, sizeof endpoint.address);
-        endpoint.port = portals[i].socket;
-        answered[i] = discoverTargets(endpoint, nodeName, chap, &found[i]) == ISDSC_SUCCESS;
-        memset(&chap, 0, sizeof chap);
-        if (answered[i]) {
-            answeredCount++;
-            rememberFresh(portals[i].address, portals[i].socket);
+        memcpy(request->portal.address, portals[i].address, sizeof request->portal.address);
+        request->portal.port = portals[i].socket;
+        portalOfRequest[asked++] = i;
+    }
+    discoverTargetsTogether(requests, asked);
+    size_t answered = 0;
+    for (size_t k = 0; k < asked; k++) {
+        if (requests[k].status == ISDSC_SUCCESS) {
+            answered++;
+            rememberFresh(requests[k].portal.address, requests[k].portal.port);
         }
     }
-    if (answeredCount > 0) {
+    if (answered > 0) {
         status = storeBegin(true);
-        for (size_t i = 0; i < count && status == ISDSC_SUCCESS; i++) {
-            if (!answered[i])
+        for (size_t k = 0; k < asked && status == ISDSC_SUCCESS; k++) {
+            if (requests[k].status != ISDSC_SUCCESS)
                 continue;
-            bool registered = false;
-            status = storePortalStillRegistered(portals[i].id, portals[i].address,
-                                                portals[i].socket, &registered);
-            if (status == ISDSC_SUCCESS && registered)
-                status = storeReplaceDiscovery(portals[i].id, found[i]);
+            // Only while the portal is still the one that was asked.
+            const PortalRow &portal = portals[portalOfRequest[k]];
+            PortalRegistration now = {0, 0};
+            status = storeFindRegistration(portal.address, portal.socket, &now);
+            if (status == ISDSC_SUCCESS && now.id == portal.id)
+                status = storeReplaceDiscovery(portal.id, requests[k].found);
         }
         if (status == ISDSC_SUCCESS)
             status = storeCommit();
         else
             storeRollback();
     }
-    for (size_t i = 0; i < count; i++)
-        freeDiscoveryList(&found[i]);
-    free(found);
-    free(answered);
+    for (size_t k = 0; k < asked; k++)
+        freeDiscoveryList(&requests[k].found);
+    // The secrets go with the requests and the rows.
+    memset(requests, 0, (count + 1) * sizeof(DiscoveryRequest));
+    free(requests);
+    free(portalOfRequest);
     if (portals != nullptr)
-        memset(portals, 0, count * sizeof(PortalRow));  // the secrets go with the rows
+        memset(portals, 0, count * sizeof(PortalRow));
     free(portals);
+    return status;
+}
+
+// The registration of the portal at endpoint as it is now.
+ISDSC_STATUS findRegistration(const PortalEndpoint &endpoint, PortalRegistration *seen)
+{
+    ISDSC_STATUS status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = storeFindRegistration(endpoint.address, endpoint.port, seen);
+    storeRollback();
+    return status;
+}
+
+// Removes the portal at endpoint in one transaction.  After a failed add of
+// it, only while it is the registration that add saw: *kept tells that
+// another process has registered it since, and it stays.
+ISDSC_STATUS removeRegistration(const PortalEndpoint &endpoint, bool *found, bool *kept)
+{
+    PortalNote *note = notePortal(endpoint.address, endpoint.port, false);
+    bool cleanUp = note != nullptr && note->addFailed;
+    PortalRegistration seen = cleanUp ? note->seenByFailedAdd : PortalRegistration{0, 0};
+    if (note != nullptr)
+        note->addFailed = false;
+    *found = false;
+    *kept = false;
+    ISDSC_STATUS status = storeBegin(true);
+    PortalRegistration now = {0, 0};
+    if (status == ISDSC_SUCCESS && cleanUp)
+        status = storeFindRegistration(endpoint.address, endpoint.port, &now);
+    *kept = cleanUp && now.id != 0 && (now.id != seen.id || now.generation != seen.generation);
+    if (status == ISDSC_SUCCESS && !*kept)
+        status = storeRemovePortal(endpoint.address, endpoint.port, found);
+    if (status == ISDSC_SUCCESS)
+        status = storeCommit();
+    else
+        storeRollback();
+    if (status == ISDSC_SUCCESS && *found && note != nullptr)
+        note->fresh = false;
     return status;
 }
 
@@ -379,8 +418,15 @@ ISDSC_STATUS ISDSC_API AddIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
     memset(&row, 0, sizeof row);
     PortalEndpoint endpoint;
     ISDSC_STATUS status = readPortal(Portal, &endpoint);
-    if (status == ISDSC_SUCCESS)
-        status = checkInstance(InitiatorInstance, row.instance, sizeof row.instance);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    // The registration that a removal after a failure of this add may take.
+    // A store that cannot be used ends the add here, before the network.
+    PortalRegistration seen = {0, 0};
+    status = findRegistration(endpoint, &seen);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    status = checkInstance(InitiatorInstance, row.instance, sizeof row.instance);
     if (status == ISDSC_SUCCESS)
         status = settingsFromOptions(LoginOptions, &row.login);
     if (status == ISDSC_SUCCESS && SecurityFlags != 0)
@@ -407,9 +453,12 @@ ISDSC_STATUS ISDSC_API AddIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
             status = storeCommit();
         else
             storeRollback();
-        if (status == ISDSC_SUCCESS)
-            rememberFresh(row.address, row.socket);
     }
+    PortalNote *note = notePortal(endpoint.address, endpoint.port, true);
+    note->addFailed = status != ISDSC_SUCCESS;
+    note->seenByFailedAdd = seen;
+    if (status == ISDSC_SUCCESS)
+        note->fresh = true;
     freeDiscoveryList(&found);
     memset(&row, 0, sizeof row);
     return status;
@@ -428,15 +477,11 @@ ISDSC_STATUS ISDSC_API RemoveIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
     if (status != ISDSC_SUCCESS)
         return status;
     bool found = false;
-    status = storeBegin(true);
-    if (status == ISDSC_SUCCESS)
-        status = storeRemovePortal(endpoint.address, endpoint.port, &found);
-    if (status == ISDSC_SUCCESS)
-        status = storeCommit();
-    else
-        storeRollback();
-    forgetFresh(endpoint.address, endpoint.port);
-    if (status == ISDSC_SUCCESS && !found)
+    bool kept = false;
+    status = removeRegistration(endpoint, &found, &kept);
+    if (status == ISDSC_SUCCESS && kept)
+        status = SERVICE_PORTAL_KEPT_FOR_ANOTHER_RUN;
+    else if (status == ISDSC_SUCCESS && !found)
         status = SERVICE_PORTAL_NOT_FOUND;
     return status;
 }

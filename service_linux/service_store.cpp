@@ -1,23 +1,31 @@
 #include "service_linux/service_store.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "service_linux/failure_mapping.h"
+#include "service_linux/monotonic_clock.h"
 #include "service_linux/service_status.h"
+#include "service_linux/service_testing.h"
 #include "service_linux/state_location.h"
+#include "service_linux/store_files.h"
+#include "service_linux/text_conversion.h"
 
 namespace {
 
 sqlite3 *gDatabase = nullptr;
 bool gInTransaction = false;
 
-const int kSchemaVersion = 1;
+// 1: the first schema.  2: portals count their registrations (generation).
+const int kSchemaVersion = 2;
 
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS settings("
@@ -31,6 +39,7 @@ const char kSchema[] =
     "  data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
     "  time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
     "  username BLOB NOT NULL, password BLOB NOT NULL,"
+    "  generation INTEGER NOT NULL DEFAULT 1,"
     "  UNIQUE(address, socket));"
     "CREATE TABLE IF NOT EXISTS discovered("
     "  portal_id INTEGER NOT NULL REFERENCES portals(id) ON DELETE CASCADE,"
@@ -48,6 +57,9 @@ const char kSchema[] =
     "  username BLOB NOT NULL, password BLOB NOT NULL,"
     "  PRIMARY KEY(target, instance, port_number, address, socket));";
 
+const char kUpgradeFromVersion1[] =
+    "ALTER TABLE portals ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;";
+
 // The columns of a LoginSettings, in the order the tables hold them.
 #define LOGIN_COLUMNS                                                                   \
     "version, specified, login_flags, auth_type, header_digest, data_digest, "          \
@@ -56,9 +68,35 @@ const char kSchema[] =
 // Countdown of store calls until an injected failure; -1: none.
 int gFailureCountdown = -1;
 
+// The wait for another connection's lock: when it began, and whether the
+// last one gave up because STORE_BUSY_TIMEOUT_MS had passed.
+long long gBusySince = 0;
+bool gBusyTimedOut = false;
+
+// SQLite's busy handler: waits, in short sleeps, until the lock is free or
+// the bound has passed since the first call of this wait (attempt 0).
+int waitWhileBusy(void *, int attempt)
+{
+    long long now = monotonicMs();
+    if (attempt == 0) {
+        gBusySince = now;
+        gBusyTimedOut = false;
+    }
+    long long left = gBusySince + STORE_BUSY_TIMEOUT_MS - now;
+    if (left <= 0) {
+        gBusyTimedOut = true;
+        return 0;
+    }
+    long long sleepMs = attempt < 10 ? attempt + 1 : 20;
+    usleep(static_cast<useconds_t>((sleepMs < left ? sleepMs : left) * 1000));
+    return 1;
+}
+
 ISDSC_STATUS fail(int result)
 {
-    return statusForStoreResult(result);
+    bool waitedWholeBound = gBusyTimedOut;
+    gBusyTimedOut = false;
+    return statusForStoreResult(result, waitedWholeBound);
 }
 
 // True when this call is the one that an injected failure hits.
@@ -131,6 +169,19 @@ void columnText(sqlite3_stmt *statement, int index, char *out, size_t room)
     out[length] = 0;
 }
 
+// A text column that the service may hand back: it fits in room whole, is
+// UTF-8 and holds no control character.  A row written by an older service,
+// or by hand, may hold anything; such a row is passed over.
+bool columnReadableText(sqlite3_stmt *statement, int index, char *out, size_t room)
+{
+    const unsigned char *text = sqlite3_column_text(statement, index);
+    size_t length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
+    if (text == nullptr || length >= room || strlen(reinterpret_cast<const char *>(text)) != length)
+        return false;
+    memcpy(out, text, length + 1);
+    return isReadableText(out);
+}
+
 void columnBlob(sqlite3_stmt *statement, int index, unsigned char *out, ULONG *length)
 {
     const void *bytes = sqlite3_column_blob(statement, index);
@@ -157,29 +208,50 @@ void columnLogin(sqlite3_stmt *statement, int first, LoginSettings *login)
     login->defaultTime2Retain = columnUlong(statement, first + 8);
     columnBlob(statement, first + 9, login->username, &login->usernameLength);
     columnBlob(statement, first + 10, login->password, &login->passwordLength);
+    if (login->passwordLength > 0)
+        protectHeldSecrets();
 }
 
-ISDSC_STATUS createSchema()
+ISDSC_STATUS setSchemaVersion()
+{
+    char statement[64];
+    snprintf(statement, sizeof statement, "PRAGMA user_version = %d", kSchemaVersion);
+    return execute(statement);
+}
+
+ISDSC_STATUS readSchemaVersion(int *version)
 {
     sqlite3_stmt *statement = nullptr;
     ISDSC_STATUS status = prepare("PRAGMA user_version", &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     int result = sqlite3_step(statement);
-    int version = result == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+    *version = result == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
     sqlite3_finalize(statement);
     if (result != SQLITE_ROW)
         return fail(result);
-    if (version == kSchemaVersion)
-        return ISDSC_SUCCESS;
-    if (version > kSchemaVersion)
-        return SERVICE_STORE_FAILED;  // written by a newer service
+    // Written by a newer service: its meaning is unknown here.
+    return *version > kSchemaVersion ? SERVICE_STORE_FAILED : ISDSC_SUCCESS;
+}
+
+// Creates the tables of a new store, or brings an older store's up to date.
+ISDSC_STATUS createSchema()
+{
+    int version = 0;
+    ISDSC_STATUS status = readSchemaVersion(&version);
+    if (status != ISDSC_SUCCESS || version == kSchemaVersion)
+        return status;
     status = execute("BEGIN IMMEDIATE");
     if (status != ISDSC_SUCCESS)
         return status;
-    status = execute(kSchema);
+    // Again under the write lock: another run may have been first.
+    status = readSchemaVersion(&version);
+    if (status == ISDSC_SUCCESS && version == 0)
+        status = execute(kSchema);
+    else if (status == ISDSC_SUCCESS && version == 1)
+        status = execute(kUpgradeFromVersion1);
     if (status == ISDSC_SUCCESS)
-        status = execute("PRAGMA user_version = 1");
+        status = setSchemaVersion();
     if (status == ISDSC_SUCCESS)
         status = execute("COMMIT");
     if (status != ISDSC_SUCCESS)
@@ -187,43 +259,99 @@ ISDSC_STATUS createSchema()
     return status;
 }
 
-ISDSC_STATUS openStore()
+// Takes the lock that makes one run at a time switch a new store to WAL
+// mode: flock on the state directory, waited for STORE_BUSY_TIMEOUT_MS at
+// most.  Closing the directory releases it.
+ISDSC_STATUS lockStoreSetUp(int directory)
 {
-    char directory[STATE_PATH_BYTES];
-    ISDSC_STATUS status = findStateDirectory(directory, sizeof directory);
-    if (status == ISDSC_SUCCESS)
-        status = createStateDirectory(directory);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    char path[STATE_PATH_BYTES + 16];
-    snprintf(path, sizeof path, "%s/service.db", directory);
-    // Created for the owner alone; SQLite gives its journal files the same
-    // permissions.
-    int descriptor = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (descriptor < 0)
-        return statusForStateDirectoryErrno(errno);
-    close(descriptor);
+    long long deadline = monotonicMs() + STORE_BUSY_TIMEOUT_MS;
+    while (flock(directory, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return statusForStoreFileErrno(errno);
+        if (monotonicMs() >= deadline)
+            return SERVICE_STORE_BUSY;
+        usleep(5000);
+    }
+    return ISDSC_SUCCESS;
+}
 
-    int result = sqlite3_open_v2(path, &gDatabase, SQLITE_OPEN_READWRITE, nullptr);
+// The state directory's path with every symbolic link resolved, checked to
+// be the directory open as `directory`.  SQLite then opens the store's files
+// by a path that holds no link, and follows none.
+ISDSC_STATUS resolveStateDirectory(const char *path, int directory, char *out)
+{
+    struct stat opened;
+    struct stat named;
+    if (realpath(path, out) == nullptr)
+        return statusForStateDirectoryErrno(errno);
+    if (fstat(directory, &opened) != 0 || stat(out, &named) != 0)
+        return statusForStateDirectoryErrno(errno);
+    if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+        return SERVICE_STATE_DIRECTORY_FAILED;  // replaced since it was checked
+    return ISDSC_SUCCESS;
+}
+
+// Opens the SQLite connection to the checked store in directory (a path
+// without links) and sets it up.
+ISDSC_STATUS connectStore(const char *directory, bool walMode)
+{
+    char path[PATH_MAX + 16];
+    int written = snprintf(path, sizeof path, "%s/" STORE_FILE_NAME, directory);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof path)
+        return SERVICE_STATE_DIRECTORY_FAILED;
+    int flags = SQLITE_OPEN_READWRITE;
+#ifdef SQLITE_OPEN_NOFOLLOW
+    flags |= SQLITE_OPEN_NOFOLLOW;
+#endif
+    int result = sqlite3_open_v2(path, &gDatabase, flags, nullptr);
     if (result != SQLITE_OK) {
         sqlite3_close(gDatabase);
         gDatabase = nullptr;
         return fail(result);
     }
-    sqlite3_busy_timeout(gDatabase, STORE_BUSY_TIMEOUT_MS);
-    // WAL: readers never wait for a writer, and a commit is one append.  With
+    sqlite3_busy_handler(gDatabase, waitWhileBusy, nullptr);
+    // WAL: readers never wait for a writer, and a commit is one append.  The
+    // mode stays with the file; only a new store is switched.  With
     // synchronous=NORMAL a killed process loses nothing it committed; only a
     // power cut may take back the last commits, never the database's
     // consistency.  Every run is the first connection and rebuilds its index
     // from the whole log, so the log is checkpointed early and kept short.
-    status = execute("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
-                     "PRAGMA wal_autocheckpoint=100; PRAGMA journal_size_limit=1048576;");
+    ISDSC_STATUS status = walMode ? ISDSC_SUCCESS : execute("PRAGMA journal_mode=WAL");
+    if (status == ISDSC_SUCCESS)
+        status = execute("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                         "PRAGMA wal_autocheckpoint=100; PRAGMA journal_size_limit=1048576;");
     if (status == ISDSC_SUCCESS)
         status = createSchema();
     if (status != ISDSC_SUCCESS) {
         sqlite3_close(gDatabase);
         gDatabase = nullptr;
     }
+    return status;
+}
+
+ISDSC_STATUS openStore()
+{
+    char directory[STATE_PATH_BYTES];
+    char resolved[PATH_MAX];
+    int directoryDescriptor = -1;
+    ISDSC_STATUS status = findStateDirectory(directory, sizeof directory);
+    if (status == ISDSC_SUCCESS)
+        status = openStateDirectory(directory, &directoryDescriptor);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    status = resolveStateDirectory(directory, directoryDescriptor, resolved);
+    bool walMode = false;
+    if (status == ISDSC_SUCCESS)
+        status = prepareStoreFiles(directoryDescriptor, &walMode);
+    // Two connections that switch one new file to WAL mode at once both have
+    // to raise a shared lock to a write lock; SQLite then fails one of them
+    // at once, without the busy handler.  So a new store is set up by one run
+    // at a time, and the others wait for it.
+    if (status == ISDSC_SUCCESS && !walMode)
+        status = lockStoreSetUp(directoryDescriptor);
+    if (status == ISDSC_SUCCESS)
+        status = connectStore(resolved, walMode);
+    close(directoryDescriptor);
     return status;
 }
 
@@ -251,9 +379,10 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
         PortalRow *row = &(*rows)[*count];
         memset(row, 0, sizeof *row);
         row->id = sqlite3_column_int64(statement, 0);
-        columnText(statement, 1, row->address, sizeof row->address);
+        if (!columnReadableText(statement, 1, row->address, sizeof row->address) ||
+            !columnReadableText(statement, 3, row->instance, sizeof row->instance))
+            continue;
         row->socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
-        columnText(statement, 3, row->instance, sizeof row->instance);
         row->portNumber = columnUlong(statement, 4);
         columnLogin(statement, 5, &row->login);
         (*count)++;
@@ -272,6 +401,7 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
 
 ISDSC_STATUS storeBegin(bool write)
 {
+    gBusyTimedOut = false;
     if (gDatabase == nullptr) {
         ISDSC_STATUS status = openStore();
         if (status != ISDSC_SUCCESS)
@@ -296,14 +426,6 @@ void storeRollback()
     if (gDatabase != nullptr && gInTransaction)
         sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
     gInTransaction = false;
-}
-
-void storeClose()
-{
-    storeRollback();
-    if (gDatabase != nullptr)
-        sqlite3_close(gDatabase);
-    gDatabase = nullptr;
 }
 
 ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found)
@@ -345,7 +467,8 @@ ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
         "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
         "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
         "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
-        "username = excluded.username, password = excluded.password "
+        "username = excluded.username, password = excluded.password, "
+        "generation = generation + 1 "
         "RETURNING id",
         &statement);
     if (status != ISDSC_SUCCESS)
@@ -413,20 +536,23 @@ ISDSC_STATUS storeRemovePortal(const char *address, USHORT socket, bool *found)
     return status;
 }
 
-ISDSC_STATUS storePortalStillRegistered(long long id, const char *address, USHORT socket,
-                                        bool *registered)
+ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalRegistration *seen)
 {
+    seen->id = 0;
+    seen->generation = 0;
     sqlite3_stmt *statement = nullptr;
     ISDSC_STATUS status = prepare(
-        "SELECT 1 FROM portals WHERE id = ?1 AND address = ?2 AND socket = ?3", &statement);
+        "SELECT id, generation FROM portals WHERE address = ?1 AND socket = ?2", &statement);
     if (status != ISDSC_SUCCESS)
         return status;
-    sqlite3_bind_int64(statement, 1, id);
-    bindText(statement, 2, address);
-    sqlite3_bind_int(statement, 3, socket);
+    bindText(statement, 1, address);
+    sqlite3_bind_int(statement, 2, socket);
     int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW) {
+        seen->id = sqlite3_column_int64(statement, 0);
+        seen->generation = sqlite3_column_int64(statement, 1);
+    }
     sqlite3_finalize(statement);
-    *registered = result == SQLITE_ROW;
     return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
 }
 
@@ -470,7 +596,8 @@ ISDSC_STATUS storeTargetRecords(long long portalId, const char *target, Discover
         memset(&record, 0, sizeof record);
         snprintf(record.target, sizeof record.target, "%s", target);
         record.targetOrdinal = columnUlong(statement, 0);
-        columnText(statement, 1, record.address, sizeof record.address);
+        if (!columnReadableText(statement, 1, record.address, sizeof record.address))
+            continue;
         record.socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
         record.tag = columnUlong(statement, 3);
         if (!appendDiscoveryRecord(out, record)) {
@@ -497,9 +624,9 @@ ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name
         return status;
     int result;
     while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
-        const unsigned char *name = sqlite3_column_text(statement, 0);
-        if (name != nullptr)
-            visit(context, reinterpret_cast<const char *>(name));
+        char name[ISCSI_NAME_BYTES];
+        if (columnReadableText(statement, 0, name, sizeof name) && name[0] != 0)
+            visit(context, name);
     }
     sqlite3_finalize(statement);
     return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
@@ -541,6 +668,16 @@ ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
     status = runToEnd(statement);
     *found = status == ISDSC_SUCCESS && sqlite3_changes(gDatabase) > 0;
     return status;
+}
+
+// For tests only (service_testing.h).
+
+void storeClose()
+{
+    storeRollback();
+    if (gDatabase != nullptr)
+        sqlite3_close(gDatabase);
+    gDatabase = nullptr;
 }
 
 ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count)

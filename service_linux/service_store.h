@@ -15,7 +15,8 @@
 #include "service_linux/login_settings.h"
 #include "service_linux/portal_text.h"
 
-// How long a run waits for another run's transaction before giving up.
+// How long a run waits for another run's transaction, or for another run
+// setting up a new store, before giving up (SERVICE_STORE_BUSY).
 #define STORE_BUSY_TIMEOUT_MS 10000
 
 // A registered send-target portal.
@@ -39,30 +40,36 @@ struct PersistentLogin {
 };
 
 // Opens the store when needed and begins a transaction: a write transaction
-// takes the write lock at once.  Returns 0 or a status.
+// takes the write lock at once.  Opening refuses a state directory or store
+// files that are not the user's alone, or that are symbolic links (see
+// openStateDirectory and prepareStoreFiles).  Returns 0 or a status.
 ISDSC_STATUS storeBegin(bool write);
 // Commits the open transaction.  On failure it has been rolled back.
 ISDSC_STATUS storeCommit();
 // Rolls back the open transaction, if any.
 void storeRollback();
-// Closes the connection (the next storeBegin opens it again, after looking
-// up the state directory anew).
-void storeClose();
 
 // Settings: small named texts (the generated node name).
 ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found);
 ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value);
 
 // Adds or replaces the portal with row's address and socket, keeping its id
-// (and so its place in the target list); writes the id to *id.
+// (and so its place in the target list) and counting the registration in
+// its generation; writes the id to *id.
 ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id);
 // Replaces what the portal's last discovery found.
 ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list);
 // Drops the portal with address and socket and what it discovered.
 ISDSC_STATUS storeRemovePortal(const char *address, USHORT socket, bool *found);
-// Whether a portal of this id still has this address and socket.
-ISDSC_STATUS storePortalStillRegistered(long long id, const char *address, USHORT socket,
-                                        bool *registered);
+// A portal's registration as a run saw it: its row and the number of times
+// it has been registered (both 0: not registered).
+struct PortalRegistration {
+    long long id;
+    long long generation;
+};
+
+// The registration of the portal with address and socket, as it is now.
+ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalRegistration *seen);
 // Every registered portal, in registration order, as a heap array the caller
 // frees with free(); *rows is null when there are none.
 ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count);
@@ -74,16 +81,14 @@ ISDSC_STATUS storeTargetRecords(long long portalId, const char *target, Discover
 
 // Calls visit(context, name) for each discovered target once, ordered by the
 // portal that found it first and its place in that portal's answer.
+//
+// Every reading passes over a row whose texts the service could not hand
+// back (not UTF-8, holding control characters, too long): a store written
+// before such texts were kept out, or by hand, hides nothing else.
 ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name),
                                    void *context);
 
 ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login);
 ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found);
-ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count);
-
-// For tests: the store call after `calls` more calls (statements prepared and
-// run, BEGIN and COMMIT included) fails as an I/O error would; -1 ends the
-// injection.
-void storeFailAfter(int calls);
 
 #endif  // SERVICE_LINUX_SERVICE_STORE_H

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -70,5 +71,29 @@ ISDSC_STATUS createStateDirectory(const char *path)
         return statusForStateDirectoryErrno(errno);
     if (!S_ISDIR(info.st_mode))
         return SERVICE_STATE_DIRECTORY_FAILED;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS openStateDirectory(const char *path, int *descriptor)
+{
+    ISDSC_STATUS status = createStateDirectory(path);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    int opened = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0)
+        return statusForStateDirectoryErrno(errno);
+    // The checks look at what was opened, wherever the path led.
+    struct stat info;
+    if (fstat(opened, &info) != 0)
+        status = statusForStateDirectoryErrno(errno);
+    else if (info.st_uid != geteuid())
+        status = SERVICE_STATE_DIRECTORY_NOT_OWNED;
+    else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        status = SERVICE_STATE_DIRECTORY_NOT_PRIVATE;
+    if (status != ISDSC_SUCCESS) {
+        close(opened);
+        return status;
+    }
+    *descriptor = opened;
     return ISDSC_SUCCESS;
 }

@@ -22,4 +22,12 @@ ISDSC_STATUS findStateDirectory(char *out, size_t room);
 // (0700); an existing directory is left as it is.  Returns 0 or a status.
 ISDSC_STATUS createStateDirectory(const char *path);
 
+// Creates the state directory as createStateDirectory does and opens it.  As
+// ssh does with its folder, a directory that belongs to another user than
+// the effective one, or that its group or others may write to, is refused:
+// whoever may change it may swap the store.  Returns 0 with *descriptor open
+// (close-on-exec; the caller closes it), SERVICE_STATE_DIRECTORY_NOT_OWNED,
+// SERVICE_STATE_DIRECTORY_NOT_PRIVATE or another status.
+ISDSC_STATUS openStateDirectory(const char *path, int *descriptor);
+
 #endif  // SERVICE_LINUX_STATE_LOCATION_H

@@ -112,3 +112,14 @@ size_t utf8WideCharacters(const char *source)
     }
     return length;
 }
+
+bool isReadableText(const char *text)
+{
+    const unsigned char *at = reinterpret_cast<const unsigned char *>(text);
+    while (*at != 0) {
+        long code = decodeOne(&at);
+        if (code < 0x20 || code == 0x7F || (code >= 0x80 && code <= 0x9F))
+            return false;  // malformed (-1), C0, DEL or C1
+    }
+    return true;
+}

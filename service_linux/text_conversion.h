@@ -18,6 +18,10 @@ bool convertWideToUtf8(const WCHAR16 *source, size_t sourceLimit, char *out, siz
 // source is not valid UTF-8 or does not fit.
 bool convertUtf8ToWide(const char *source, WCHAR16 *out, size_t outRoom);
 
+// True when text is UTF-8 that holds no control character (C0, DEL or C1):
+// text that the service may hand back to a caller, who may print it.
+bool isReadableText(const char *text);
+
 // Characters that convertUtf8ToWide would write for source, without the terminator;
 // 0 for invalid UTF-8 (check validity with convertUtf8ToWide).
 size_t utf8WideCharacters(const char *source);

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -320,6 +321,40 @@ TEST_F(AtomTableProcessTest, HolderKilledInTheMiddleOfAnAddLeavesNoHalfName)
     expectRun({"find", "half-added"}, "Atom not found for: half-added\n", 3);
     expectRun({"add", "whole"}, "New Atom: 49153\n", 0);
     expectRun({"find", "kept"}, "Found Atom: 49152\n", 0);
+}
+
+// A holder stopped (SIGSTOP) with the lock in hand is alive, so its lock is
+// never released: a run waits for it a bounded time, once, and the refused
+// add says why.  Once the holder is gone the table works again.
+TEST_F(AtomTableProcessTest, AHolderStoppedWithTheLockCostsARunOneBoundedWait)
+{
+    expectRun({"add", "kept"}, "New Atom: 49152\n", 0);
+    int ready = -1;
+    pid_t holder = startLockHolder(&ready, [](AtomTableShared *) {});
+    ASSERT_GT(holder, 0);
+    ASSERT_TRUE(awaitByte(ready));
+    close(ready);
+    kill(holder, SIGSTOP);
+
+    auto start = std::chrono::steady_clock::now();
+    ProcessResult add = runTessmark({"add", "marker"}, 15000);
+    long long took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::steady_clock::now() - start)
+                         .count();
+    ProcessResult find = runTessmark({"find", "kept"}, 15000);
+    kill(holder, SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, waitForExit(holder));
+
+    EXPECT_TRUE(add.finished) << "the add waited for ever";
+    EXPECT_EQ("This operation returned because the timeout period expired.\r\n\nNew Atom: 0\n",
+              add.output);
+    EXPECT_EQ(0, add.exitCode);
+    EXPECT_GE(took, 2500);
+    EXPECT_LT(took, 5000) << "the find and the add of one run each waited";
+    EXPECT_TRUE(find.finished);
+    EXPECT_EQ("Atom not found for: kept\n", find.output);
+    expectRun({"find", "kept"}, "Found Atom: 49152\n", 0);
+    expectRun({"add", "marker"}, "New Atom: 49153\n", 0);
 }
 
 TEST_F(AtomTableProcessTest, FullTableRefusesWithAText)

@@ -92,6 +92,18 @@ ProcessResult runTessmark(const std::vector<std::string> &arguments, int timeout
     return result;
 }
 
+uint32_t atomReferences(const AtomTableShared *table, ATOM atom)
+{
+    if (atom < ATOM_TABLE_FIRST_STRING_ATOM) {
+        return 0;
+    }
+    uint32_t slot = atom - ATOM_TABLE_FIRST_STRING_ATOM;
+    if (slot >= __atomic_load_n(&table->slotsUsed, __ATOMIC_ACQUIRE)) {
+        return 0;
+    }
+    return __atomic_load_n(&table->slots[slot].references, __ATOMIC_ACQUIRE);
+}
+
 void PrivateAtomTableTest::SetUp()
 {
     static int tables = 0;

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "atomtable_posix/atom_table_store.h"
 
 struct ProcessResult {
     bool finished;       // false: killed when its time was up
@@ -19,6 +22,10 @@ struct ProcessResult {
 // environment; kills it by its pid after timeoutMilliseconds.
 ProcessResult runTessmark(const std::vector<std::string> &arguments,
                           int timeoutMilliseconds = 10000);
+
+// The reference count of a string atom as the shared layout holds it, 0
+// when no name carries the atom.  Requires the table's lock.
+uint32_t atomReferences(const AtomTableShared *table, ATOM atom);
 
 // Every test gets a table of its own: TESSMARK_ATOM_TABLE names it while
 // the test runs (inherited by the processes it starts), and the table is

@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sched.h>
 #include <sqlite3.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@
 #include "service_linux/iscsi_exchange.h"
 #include "service_linux/service_status.h"
 #include "service_linux/service_store.h"
+#include "service_linux/service_testing.h"
 #include "service_linux/tests/service_test_support.h"
 #include "service_linux/tests/target_daemons.h"
 
@@ -34,23 +37,6 @@ long long elapsedMs(std::chrono::steady_clock::time_point since)
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  since)
         .count();
-}
-
-// Waits for a child with a bound; kills it when the bound passes.  Returns
-// its exit code, or -1.
-[[maybe_unused]] int waitChild(pid_t pid, int timeoutMs)
-{
-    auto start = std::chrono::steady_clock::now();
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) != pid) {
-        if (elapsedMs(start) > timeoutMs) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        usleep(10000);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Each test gets a store of its own and a bounded network timeout.
@@ -87,6 +73,32 @@ protected:
                                      {kChapTarget, kChapTarget, kSecret}};
         return startTgtd(&tgt_, targets, 3);
     }
+
+    // Registers the portal from a child process, as another run would: this
+    // process has not discovered it itself.
+    void addPortalInAnotherProcess(int port)
+    {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0)
+            _exit(addPortal(port) == 0 ? 0 : 1);
+        ASSERT_EQ(waitForChild(child, 20000), 0);
+    }
+
+    // Changes the store by hand, as an older service or a user could have:
+    // runs sql on it with this process's connection closed.
+    void changeStore(const std::string &sql)
+    {
+        storeClose();
+        sqlite3 *database = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(storePath().c_str(), &database, SQLITE_OPEN_READWRITE, nullptr),
+                  SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(database, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(database);
+        sqlite3_close(database);
+    }
+
+    std::string storePath() const { return std::string(stateDirectory_) + "/service.db"; }
 
     ISDSC_STATUS addPortal(int port, ISCSI_LOGIN_OPTIONS *options = nullptr)
     {
@@ -285,7 +297,7 @@ TEST_F(ServiceOnTargets, GivesEveryLoginItsOwnIsidAndLogsOutAtExit)
             code = 3;
         exit(code);  // runs the exit handlers: the logout
     }
-    EXPECT_EQ(waitChild(child, 20000), 0);
+    EXPECT_EQ(waitForChild(child, 20000), 0);
     EXPECT_EQ(tgtSessionCount(&tgt_, 1), 2);
     closeAllSessions();
     EXPECT_EQ(openSessionCount(), 0u);
@@ -341,11 +353,7 @@ TEST_F(ServiceOnTargets, UnreachablePortalsFailInBoundedTimeAndStoreNothing)
 TEST_F(ServiceOnTargets, KeepsStateAcrossRunsAndTheTargetsOfAPortalThatStoppedAnswering)
 {
     START_OR_SKIP(startThreeTargets(), tgt_);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0)
-        _exit(addPortal(tgt_.port) == 0 ? 0 : 1);
-    ASSERT_EQ(waitChild(child, 20000), 0);
+    addPortalInAnotherProcess(tgt_.port);
 
     // This process has not discovered the portal itself: only the store knows.
     storeClose();
@@ -387,7 +395,7 @@ TEST_F(ServiceOnTargets, TwoRunsAtOnceBothComplete)
         }
     }
     for (pid_t child : children)
-        EXPECT_EQ(waitChild(child, 30000), 0);
+        EXPECT_EQ(waitForChild(child, 30000), 0);
     storeClose();
     size_t logins = 0;
     ASSERT_EQ(storeBegin(false), 0u);
@@ -420,7 +428,7 @@ TEST_F(ServiceOnTargets, ARunKilledMidwayLeavesAUsableStore)
         }
         usleep(static_cast<useconds_t>(delay) * 1000);
         kill(child, SIGKILL);
-        EXPECT_EQ(waitChild(child, 5000), -1);
+        EXPECT_EQ(waitForChild(child, 5000), -1);
 
         sqlite3 *database = nullptr;
         std::string path = std::string(stateDirectory_) + "/service.db";
@@ -611,6 +619,202 @@ TEST_F(ServiceOnTargets, DiscoversAndLogsInOverIpv6Loopback)
     EXPECT_EQ(LoginIScsiTargetW(&name[0], false, nullptr, ISCSI_ANY_INITIATOR_PORT, &recorded, 0,
                                 nullptr, nullptr, 0, nullptr, false, &session, &connection),
               0u);
+}
+
+// A store of the first schema (portals without a registration count) is
+// brought up to date when it is opened, and keeps what it held.
+TEST_F(ServiceOnTargets, AStoreOfTheFirstSchemaIsBroughtUpToDate)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    changeStore("ALTER TABLE portals DROP COLUMN generation; PRAGMA user_version = 1;");
+
+    ISDSC_STATUS status;
+    EXPECT_EQ(targetList(false, &status),
+              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
+    EXPECT_EQ(status, 0u) << statusText(status);
+    EXPECT_EQ(addPortal(tgt_.port), 0u);
+    storeClose();
+    sqlite3 *database = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(storePath().c_str(), &database, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt *query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(database,
+                                 "SELECT (SELECT user_version FROM pragma_user_version), "
+                                 "generation FROM portals",
+                                 -1, &query, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(query, 0), 2);
+    EXPECT_EQ(sqlite3_column_int(query, 1), 2) << "the second registration is counted";
+    sqlite3_finalize(query);
+    sqlite3_close(database);
+}
+
+// Portals that answered once and went silent (they accept connections and
+// never answer) are asked again all at once: the forced target list costs one
+// step bound, not one per silent portal, and a portal that answers is asked
+// in the same round.
+TEST_F(ServiceOnTargets, SilentStoredPortalsAreAskedTogetherWithinOneBound)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    addPortalInAnotherProcess(tgt_.port);
+
+    const char *silentTargets[] = {"iqn.2026-01.test.silent:one", "iqn.2026-01.test.silent:two"};
+    int listeners[2];
+    ASSERT_EQ(storeBegin(true), 0u);
+    for (int i = 0; i < 2; i++) {
+        int port = 0;
+        listeners[i] = startSilentListener(&port);
+        ASSERT_GE(listeners[i], 0);
+        PortalRow row;
+        memset(&row, 0, sizeof row);
+        snprintf(row.address, sizeof row.address, "127.0.0.1");
+        row.socket = static_cast<USHORT>(port);
+        row.portNumber = ISCSI_ANY_INITIATOR_PORT;
+        long long id = 0;
+        ASSERT_EQ(storeSavePortal(row, &id), 0u);
+        DiscoveryRecord record;
+        memset(&record, 0, sizeof record);
+        snprintf(record.target, sizeof record.target, "%s", silentTargets[i]);
+        snprintf(record.address, sizeof record.address, "127.0.0.1");
+        record.socket = static_cast<USHORT>(port);
+        record.tag = 1;
+        DiscoveryList found = {&record, 1, 1};
+        ASSERT_EQ(storeReplaceDiscovery(id, found), 0u);
+    }
+    ASSERT_EQ(storeCommit(), 0u);
+    const char kLate[] = "iqn.2026-01.test.tgt:late";
+    ASSERT_TRUE(addTgtTarget(&tgt_, 4, {kLate, nullptr, nullptr}));
+
+    const int kBoundMs = 1500;
+    setenv("ISCSI_TOOLS_TIMEOUT_MS", std::to_string(kBoundMs).c_str(), 1);
+    auto start = std::chrono::steady_clock::now();
+    ISDSC_STATUS status;
+    std::vector<std::string> names = targetList(true, &status);
+    long long took = elapsedMs(start);
+    for (int listener : listeners)
+        close(listener);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(names, (std::vector<std::string>{kTargetA, kTargetB, kChapTarget, kLate,
+                                               silentTargets[0], silentTargets[1]}));
+    EXPECT_GE(took, kBoundMs - 100);
+    EXPECT_LT(took, kBoundMs + 700) << "the silent portals were asked one after another";
+}
+
+// A store written before target names were checked may hold a name that is
+// not UTF-8, a name with control characters and a portal record whose
+// address has them.  Those rows are passed over; every other row is answered.
+TEST_F(ServiceOnTargets, AStoredRowThatCannotBeReadHidesNothing)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    changeStore(
+        "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
+        "SELECT id, 100, 100, CAST(X'69716e2e323032362d30312e6576696c3afffe' AS TEXT), "
+        "'127.0.0.1', socket, 1 FROM portals;"
+        "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
+        "SELECT id, 101, 101, 'iqn.2026-01.evil:' || char(27) || ']0;owned' || char(7), "
+        "'127.0.0.1', socket, 1 FROM portals;"
+        "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
+        "SELECT id, 102, 1, '" + std::string(kTargetB) + "', char(27) || '[2J', socket, 2 "
+        "FROM portals;");
+
+    ISDSC_STATUS status;
+    EXPECT_EQ(targetList(false, &status),
+              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
+    EXPECT_EQ(status, 0u) << statusText(status);
+    std::vector<unsigned char> data;
+    ASSERT_EQ(queryInformation(kTargetB, nullptr, PortalGroups, &data), 0u);
+    ASSERT_EQ(data.size(), 4u + portalGroupStride(1));
+    ISCSI_TARGET_PORTALW portal;
+    memcpy(&portal, data.data() + 8, sizeof portal);
+    EXPECT_EQ(narrow(portal.Address), "127.0.0.1");
+}
+
+// Two runs whose process ids are the same, each in a PID namespace of its
+// own (as in two containers), log in to one target at the same time: their
+// sessions have ISIDs of their own, and the target keeps both.
+TEST_F(ServiceOnTargets, RunsWithOneProcessIdInTwoNamespacesKeepTheirSessions)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    int reports[2];
+    int release[2];
+    ASSERT_EQ(pipe(reports), 0);
+    ASSERT_EQ(pipe(release), 0);
+    pid_t outer[2];
+    for (pid_t &run : outer) {
+        run = fork();
+        ASSERT_GE(run, 0);
+        if (run != 0)
+            continue;
+        alarm(30);
+        if (unshare(CLONE_NEWPID) != 0)
+            _exit(77);
+        pid_t inner = fork();
+        if (inner == 0) {
+            ISCSI_UNIQUE_SESSION_ID session;
+            if (getpid() != 1 || login(kTargetA, tgt_.port, nullptr, false, &session) != 0)
+                _exit(1);
+            if (write(reports[1], &session.AdapterUnique, sizeof session.AdapterUnique) !=
+                static_cast<ssize_t>(sizeof session.AdapterUnique))
+                _exit(2);
+            char byte;
+            _exit(read(release[0], &byte, 1) == 1 ? 0 : 3);   // the session lives until then
+        }
+        int status = 0;
+        waitpid(inner, &status, 0);
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 4);
+    }
+    close(reports[1]);
+    unsigned long long isids[2] = {0, 0};
+    int received = 0;
+    for (unsigned long long &isid : isids)
+        received += read(reports[0], &isid, sizeof isid) == static_cast<ssize_t>(sizeof isid);
+    int sessions = tgtSessionCount(&tgt_, 1);
+    EXPECT_EQ(write(release[1], "gg", 2), 2);
+    int codes[2];
+    for (int i = 0; i < 2; i++)
+        codes[i] = waitForChild(outer[i], 20000);
+    close(reports[0]);
+    close(release[0]);
+    close(release[1]);
+    if (codes[0] == 77 || codes[1] == 77)
+        GTEST_SKIP() << "no PID namespace can be made here";
+    ASSERT_EQ(received, 2);
+    EXPECT_EQ(codes[0], 0);
+    EXPECT_EQ(codes[1], 0);
+    EXPECT_NE(isids[0], isids[1]);
+    EXPECT_EQ(sessions, 2) << "the target dropped a session whose ISID it saw again";
+}
+
+// Once a CHAP secret has reached the service, the process cannot be dumped
+// (no core file holds the secret); without a secret nothing changes.
+TEST_F(ServiceOnTargets, TheProcessCannotBeDumpedOnceItHoldsASecret)
+{
+    struct Case {
+        const char *what;
+        bool secret;
+        int dumpable;
+    };
+    const Case cases[] = {{"no secret", false, 1}, {"CHAP secret", true, 0}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        int port = freeLoopbackPort();
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            alarm(30);
+            if (prctl(PR_SET_DUMPABLE, 1, 0, 0, 0) != 0 || prctl(PR_GET_DUMPABLE, 0, 0, 0, 0) != 1)
+                _exit(10);
+            ChapOptions chap;
+            fillChapOptions(&chap, "", kSecret);
+            addPortal(port, c.secret ? &chap.options : nullptr);   // refused: nothing listens
+            _exit(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
+        }
+        EXPECT_EQ(waitForChild(child, 20000), c.dumpable);
+    }
 }
 
 }  // namespace

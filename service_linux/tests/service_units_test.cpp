@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "common/message_lookup.h"
+#include "service_linux/discovery_answer.h"
 #include "service_linux/failure_mapping.h"
+#include "service_linux/iscsi_exchange.h"
 #include "service_linux/node_identity.h"
 #include "service_linux/portal_text.h"
 #include "service_linux/service_status.h"
@@ -91,16 +93,26 @@ TEST(FailureMapping, EveryFailureBecomesItsStatus)
     }
 }
 
+// A busy store says it stayed locked too long only when the whole bound was
+// waited; SQLite's refusals to wait at all say so.
 TEST(FailureMapping, StoreAndDirectoryFailures)
 {
-    EXPECT_EQ(statusForStoreResult(SQLITE_BUSY), SERVICE_STORE_BUSY);
-    EXPECT_EQ(statusForStoreResult(SQLITE_BUSY_SNAPSHOT), SERVICE_STORE_BUSY);
-    EXPECT_EQ(statusForStoreResult(SQLITE_LOCKED), SERVICE_STORE_BUSY);
-    EXPECT_EQ(statusForStoreResult(SQLITE_NOMEM), ISDSC_ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(statusForStoreResult(SQLITE_CORRUPT), SERVICE_STORE_FAILED);
-    EXPECT_EQ(statusForStoreResult(SQLITE_IOERR_WRITE), SERVICE_STORE_FAILED);
+    EXPECT_EQ(statusForStoreResult(SQLITE_BUSY, true), SERVICE_STORE_BUSY);
+    EXPECT_EQ(statusForStoreResult(SQLITE_BUSY, false), SERVICE_STORE_CONFLICT);
+    EXPECT_EQ(statusForStoreResult(SQLITE_BUSY_SNAPSHOT, false), SERVICE_STORE_CONFLICT);
+    EXPECT_EQ(statusForStoreResult(SQLITE_LOCKED, false), SERVICE_STORE_CONFLICT);
+    EXPECT_EQ(statusForStoreResult(SQLITE_NOMEM, false), ISDSC_ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(statusForStoreResult(SQLITE_CORRUPT, false), SERVICE_STORE_FAILED);
+    EXPECT_EQ(statusForStoreResult(SQLITE_IOERR_WRITE, true), SERVICE_STORE_FAILED);
     EXPECT_EQ(statusForStateDirectoryErrno(EACCES), SERVICE_STATE_DIRECTORY_FAILED);
     EXPECT_EQ(statusForStateDirectoryErrno(ENOMEM), ISDSC_ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(statusForStoreFileErrno(ELOOP), SERVICE_STORE_IS_LINK);
+    EXPECT_EQ(statusForStoreFileErrno(EIO), SERVICE_STORE_FAILED);
+    EXPECT_EQ(statusText(SERVICE_STORE_BUSY),
+              "The initiator service's store stayed locked by another process for too long. ");
+    EXPECT_EQ(statusText(SERVICE_STORE_CONFLICT),
+              "Another process held the initiator service's store in a way this operation "
+              "cannot wait for. ");
 }
 
 // Every code of the service's own range has a sentence in its table, so no
@@ -118,7 +130,9 @@ TEST(ServiceMessages, EveryOwnCodeHasASentence)
         SERVICE_PERSISTENT_LOGIN_NOT_FOUND, SERVICE_MECHANISM_NOT_FOUND,
         SERVICE_INITIATOR_NOT_FOUND, SERVICE_NOT_SUPPORTED, SERVICE_TOO_MANY_LOGINS,
         SERVICE_STORE_FAILED, SERVICE_STORE_BUSY, SERVICE_STATE_DIRECTORY_FAILED,
-        SERVICE_INITIATOR_NAME_INVALID};
+        SERVICE_INITIATOR_NAME_INVALID, SERVICE_STORE_CONFLICT, SERVICE_STATE_DIRECTORY_NOT_OWNED,
+        SERVICE_STATE_DIRECTORY_NOT_PRIVATE, SERVICE_STORE_NOT_OWNED, SERVICE_STORE_NOT_PRIVATE,
+        SERVICE_STORE_IS_LINK, SERVICE_PORTAL_KEPT_FOR_ANOTHER_RUN, SERVICE_SECRET_TOO_LONG};
     for (ISDSC_STATUS code : codes) {
         SCOPED_TRACE(code);
         WCHAR16 text[255];
@@ -168,6 +182,8 @@ TEST(PortalText, TargetAddressesSplitIntoAddressPortAndTag)
         {"127.0.0.1 :3260", false, "", 0, 0},
         {"host\tname,1", false, "", 0, 0},
         {"a,b:3260,1", false, "", 0, 0},
+        {"host\xc2\x9b" "2J:3260,1", false, "", 0, 0},   // a C1 control in UTF-8
+        {"h\xc3\xb6st:3260,1", true, "h\xc3\xb6st", 3260, 1},
     };
     for (const AddressCase &c : cases) {
         SCOPED_TRACE(c.text);
@@ -225,6 +241,62 @@ TEST(TextConversion, RoundTripsAndRefusesWhatDoesNotConvert)
     EXPECT_FALSE(convertUtf8ToWide("\xed\xa0\x80", back, 64));  // an encoded surrogate
     EXPECT_FALSE(convertUtf8ToWide("abcdef", back, 6));
     EXPECT_TRUE(convertUtf8ToWide("abcde", back, 6));
+}
+
+struct NameCase {
+    const char *what;
+    std::string name;
+    bool acceptable;
+};
+
+// What a target may name its targets: the rest of its answer is kept when
+// one name is refused (discovery_answer.h).
+TEST(DiscoveryAnswer, TargetNamesAreUtf8WithoutControlsAndAtMost223Bytes)
+{
+    const NameCase cases[] = {
+        {"plain", "iqn.2026-01.test:disk", true},
+        {"UTF-8 letters", "iqn.2026-01.test:d\xc3\xafsk-\xe2\x82\xac", true},
+        {"223 bytes", "iqn.2026-01.test:" + std::string(206, 'x'), true},
+        {"224 bytes", "iqn.2026-01.test:" + std::string(207, 'x'), false},
+        {"empty", "", false},
+        {"not UTF-8", "iqn.2026-01.evil:\xff\xfe", false},
+        {"cut UTF-8", "iqn.2026-01.evil:\xc3", false},
+        {"encoded surrogate", "iqn.2026-01.evil:\xed\xa0\x80", false},
+        {"window title", "iqn.2026-01.evil:\x1b]0;owned\x07", false},
+        {"clear screen", "iqn.2026-01.evil:\x1b[2J", false},
+        {"carriage return", "iqn.2026-01.evil:a\rb", false},
+        {"tab", "iqn.2026-01.evil:a\tb", false},
+        {"delete", "iqn.2026-01.evil:\x7f", false},
+        {"C1 control", "iqn.2026-01.evil:\xc2\x9b" "31m", false},
+        {"after C1", "iqn.2026-01.test:\xc2\xa0", true},
+    };
+    for (const NameCase &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(isAcceptableTargetName(c.name.c_str()), c.acceptable);
+    }
+}
+
+// The ISID of a login holds the process id and random bits: two processes
+// with the same id (in two PID namespaces) differ by their random bits, and
+// the logins of one process by their number.
+TEST(IsidBuilder, SameProcessIdDiffersByRandomBitsAndLoginNumber)
+{
+    const unsigned long pid = 1;
+    unsigned long long first = buildIsid(pid, 0x00012345u, 1);
+    EXPECT_EQ(first >> 40, 0x80u) << "type random";
+    EXPECT_EQ((first >> 16) & 0x3FFFFFu, pid);
+    EXPECT_NE(buildIsid(pid, 0x00012346u, 1), first);
+    EXPECT_NE(buildIsid(pid, 0x00032345u, 1), first) << "the two random bits of the field";
+    EXPECT_NE(buildIsid(pid, 0x00012345u, 2), first);
+    EXPECT_EQ(buildIsid(pid, 0x00012345u, 1), first);
+    EXPECT_EQ(buildIsid(4194303, 0, 7), (0x80ull << 40) | (0x3FFFFFull << 16) | 7u);
+    // Every login number of a process gives its own qualifier.
+    std::vector<bool> seen(0x10000, false);
+    for (ULONG login = 1; login <= 0xFFFF; login++) {
+        ULONG qualifier = static_cast<ULONG>(buildIsid(pid, 0xBEEF, login) & 0xFFFF);
+        ASSERT_FALSE(seen[qualifier]) << login;
+        seen[qualifier] = true;
+    }
 }
 
 struct NameFileCase {

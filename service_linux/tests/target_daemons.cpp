@@ -158,11 +158,8 @@ int freeLoopbackPort()
     return port;
 }
 
-int runBounded(const char *const argv[], int timeoutMs, const char *outputPath)
+int waitForChild(pid_t pid, int timeoutMs)
 {
-    pid_t pid = spawnLogged(argv, outputPath);
-    if (pid < 0)
-        return -1;
     long long deadline = nowMs() + timeoutMs;
     int status = 0;
     for (;;) {
@@ -177,6 +174,12 @@ int runBounded(const char *const argv[], int timeoutMs, const char *outputPath)
         usleep(5000);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int runBounded(const char *const argv[], int timeoutMs, const char *outputPath)
+{
+    pid_t pid = spawnLogged(argv, outputPath);
+    return pid < 0 ? -1 : waitForChild(pid, timeoutMs);
 }
 
 bool makeScratchDirectory(char *out, size_t room)

@@ -25,6 +25,11 @@ struct TgtTarget {
 // A TCP port on 127.0.0.1 that nothing listens on right now.
 int freeLoopbackPort();
 
+// Waits for the child pid with a bound on the time; kills it (SIGKILL) when
+// the bound passes.  Returns its exit code, or -1 when it was killed or died
+// of a signal.
+int waitForChild(pid_t pid, int timeoutMs);
+
 // Runs a program (argv[0] looked up in PATH) with a bound on its time;
 // returns its exit code, or -1 when it could not run or was killed.
 int runBounded(const char *const argv[], int timeoutMs, const char *outputPath);

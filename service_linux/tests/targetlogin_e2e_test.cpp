@@ -8,11 +8,14 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "service_linux/tests/target_daemons.h"
 
@@ -57,6 +60,39 @@ std::string maskIdentifiers(const std::string &output)
     }
     masked.append(output, at, std::string::npos);
     return masked;
+}
+
+// The unprivileged user the hostile-store cases run as (root only).
+const uid_t kNobody = 65534;
+
+// Starts targetlogin with its standard output (and error) in outputPath; as
+// kNobody when asNobody (the file is opened before the privileges go).  With
+// a gate (a pipe), the program starts when the gate's writing end is closed,
+// so that several start at the same moment.
+pid_t startTargetlogin(const std::vector<std::string> &arguments, const std::string &outputPath,
+                       bool asNobody, const int *gate = nullptr)
+{
+    std::vector<const char *> argv = {TARGETLOGIN_PATH};
+    for (const std::string &argument : arguments)
+        argv.push_back(argument.c_str());
+    argv.push_back(nullptr);
+    pid_t child = fork();
+    if (child != 0)
+        return child;
+    int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int input = open("/dev/null", O_RDONLY);
+    if (output < 0 || input < 0 || dup2(input, 0) < 0 || dup2(output, 1) < 0 || dup2(output, 2) < 0)
+        _exit(126);
+    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))
+        _exit(126);
+    if (gate != nullptr) {
+        char byte;
+        close(gate[1]);
+        if (read(gate[0], &byte, 1) != 0)
+            _exit(126);
+    }
+    execv(TARGETLOGIN_PATH, const_cast<char *const *>(argv.data()));
+    _exit(127);
 }
 
 class TargetloginOverService : public ::testing::Test {
@@ -275,6 +311,166 @@ TEST_F(TargetloginOverService, TwoRunsAtOnceAndAKilledRunLeaveAWorkingStore)
         if (at != std::string::npos)
             output.erase(at, raced.size());
         EXPECT_EQ(output, expected);
+    }
+}
+
+// Two runs started together on a store that does not exist yet, round after
+// round: the second waits for the first to create the store and both do
+// their whole job.
+TEST_F(TargetloginOverService, TwoRunsAtOnceOnAFreshStoreBothComplete)
+{
+    SKIP_WITHOUT_TGTD();
+    const int kRounds = 40;
+    std::string port = std::to_string(tgt_.port);
+    int failedRounds = 0;
+    std::string firstFailure;
+    for (int round = 0; round < kRounds; round++) {
+        std::string state = std::string(scratch_) + "/fresh" + std::to_string(round);
+        setenv("ISCSI_TOOLS_STATE_DIR", state.c_str(), 1);
+        std::string outputs[2];
+        pid_t children[2];
+        int gate[2];
+        ASSERT_EQ(pipe(gate), 0);
+        for (int i = 0; i < 2; i++) {
+            outputs[i] = state + "-run" + std::to_string(i) + ".txt";
+            children[i] = startTargetlogin({"127.0.0.1", "-p", port, "-t", kSecret}, outputs[i],
+                                           false, gate);
+            ASSERT_GT(children[i], 0);
+        }
+        close(gate[0]);
+        close(gate[1]);
+        int codes[2];
+        for (int i = 0; i < 2; i++)
+            codes[i] = waitForChild(children[i], 30000);
+        // The node name is read after the runs: without a host name file the
+        // first run generated it.
+        std::string expected = header() + report(kPlain, true) + loggedIn +
+                               report(kSecured, true) + loggedIn + "Connection complete\n";
+        for (int i = 0; i < 2; i++) {
+            std::string output = maskIdentifiers(readFile(outputs[i]));
+            if (codes[i] == 0 && output == expected)
+                continue;
+            if (failedRounds++ == 0)
+                firstFailure = "round " + std::to_string(round) + ", exit " +
+                               std::to_string(codes[i]) + ":\n" + output;
+            break;
+        }
+    }
+    EXPECT_EQ(failedRounds, 0) << firstFailure;
+}
+
+TEST_F(TargetloginOverService, ASecretLongerThanTheServiceTakesIsRefusedWithItsText)
+{
+    SKIP_WITHOUT_TGTD();
+    std::string port = std::to_string(tgt_.port);
+    ToolRun result = run({"127.0.0.1", "-p", port, "-t", std::string(256, 's')});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.output,
+              header() + "Error adding target portal 127.0.0.1: The CHAP secret is longer than "
+                         "the 255 bytes the initiator service accepts. \n");
+    // 255 bytes are taken (and refused by the target as the wrong secret).
+    result = run({"127.0.0.1", "-p", port, "-t", std::string(255, 's')});
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+}
+
+// A state directory or store that another user owns or may change, or that
+// leads elsewhere through a symbolic link, is refused before anything is
+// read or written there; every failure line ends in the reason.  The runs
+// are made as an unprivileged user, whom the scratch folders let through.
+TEST_F(TargetloginOverService, HostileStateDirectoriesAndStoresAreRefused)
+{
+    SKIP_WITHOUT_TGTD();
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to prepare files of other users";
+    const std::string notOwnedDirectory =
+        "The initiator service's state directory belongs to another user; the service does "
+        "not use it. ";
+    const std::string openDirectory =
+        "Other users may write to the initiator service's state directory; the service does "
+        "not use it. ";
+    const std::string notOwnedStore =
+        "The initiator service's store (service.db or its -wal or -shm file) belongs to another "
+        "user; the service does not use it. ";
+    const std::string openStore =
+        "Other users may read or change the initiator service's store (service.db or its -wal "
+        "or -shm file); the service does not use it. ";
+    const std::string linkedStore =
+        "The initiator service's store (service.db or its -wal or -shm file) is a symbolic "
+        "link; the service does not follow it. ";
+    struct Case {
+        const char *what;
+        uid_t directoryOwner;
+        mode_t directoryMode;
+        const char *plantedFile;   // in the state directory, or null
+        uid_t fileOwner;
+        mode_t fileMode;
+        const char *linkName;      // a symbolic link to <case>/elsewhere/target, or null
+        const std::string *text;
+    };
+    const Case cases[] = {
+        {"directory of another user", 0, 0770, nullptr, 0, 0, nullptr, &notOwnedDirectory},
+        {"directory others may write", kNobody, 0777, nullptr, 0, 0, nullptr, &openDirectory},
+        {"directory the group may write", kNobody, 0730, nullptr, 0, 0, nullptr, &openDirectory},
+        {"store of another user", kNobody, 0700, "service.db", 0, 0644, nullptr, &notOwnedStore},
+        {"store others may read", kNobody, 0700, "service.db", kNobody, 0666, nullptr, &openStore},
+        {"log others may read", kNobody, 0700, "service.db-wal", kNobody, 0604, nullptr,
+         &openStore},
+        {"store through a link", kNobody, 0700, nullptr, 0, 0, "service.db", &linkedStore},
+        {"log through a link", kNobody, 0700, "service.db", kNobody, 0600, "service.db-wal",
+         &linkedStore},
+        {"shared memory through a link", kNobody, 0700, "service.db", kNobody, 0600,
+         "service.db-shm", &linkedStore},
+    };
+    ASSERT_EQ(chmod(scratch_, 0711), 0);
+    std::string port = std::to_string(tgt_.port);
+    int number = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string base = std::string(scratch_) + "/hostile" + std::to_string(number++);
+        std::string state = base + "/state";
+        std::string elsewhere = base + "/elsewhere";
+        ASSERT_EQ(mkdir(base.c_str(), 0711), 0);
+        ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+        ASSERT_EQ(chown(elsewhere.c_str(), kNobody, kNobody), 0);
+        ASSERT_EQ(mkdir(state.c_str(), 0700), 0);
+        ASSERT_EQ(chown(state.c_str(), c.directoryOwner, kNobody), 0);
+        ASSERT_EQ(chmod(state.c_str(), c.directoryMode), 0);
+        if (c.plantedFile != nullptr) {
+            std::string planted = state + "/" + c.plantedFile;
+            int fd = open(planted.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+            ASSERT_GE(fd, 0);
+            close(fd);
+            ASSERT_EQ(chown(planted.c_str(), c.fileOwner, kNobody), 0);
+            ASSERT_EQ(chmod(planted.c_str(), c.fileMode), 0);
+        }
+        std::string target = elsewhere + "/target";
+        if (c.linkName != nullptr) {
+            std::string link = state + "/" + c.linkName;
+            ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+            ASSERT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
+        }
+        std::string log = state + "/service.db-wal";
+        struct stat info;
+        bool logBefore = lstat(log.c_str(), &info) == 0;
+        setenv("ISCSI_TOOLS_STATE_DIR", state.c_str(), 1);
+        std::string outputPath = base + "/output.txt";
+        int code = waitForChild(startTargetlogin({"127.0.0.1", "-p", port}, outputPath, true),
+                               30000);
+        std::string output = readFile(outputPath);
+        EXPECT_EQ(code, 1) << output;
+        EXPECT_NE(output.find("Error adding target portal 127.0.0.1: " + *c.text + "\n"),
+                  std::string::npos)
+            << output;
+        // Every failure line gives the same reason.
+        std::istringstream lines(output);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.compare(0, 6, "Error ") == 0) {
+                EXPECT_EQ(line.substr(line.find(": ") + 2), *c.text) << line;
+            }
+        }
+        EXPECT_NE(lstat(target.c_str(), &info), 0) << "a file was made through the link";
+        EXPECT_EQ(lstat(log.c_str(), &info) == 0, logBefore) << "the run made the store's log";
     }
 }
 

@@ -2,12 +2,14 @@
 """A hostile iSCSI target on loopback: it speaks broken iSCSI on purpose.
 
     hostile_target.py --mode MODE [--host 127.0.0.1] [--port 0]
-                      [--port-file FILE] [--lifetime SECONDS]
+                      [--port-file FILE] [--lifetime SECONDS] [--log FILE]
 
 It listens on the loopback address given (127.0.0.0/8 or ::1 only: any other
 address is refused), writes the port it got to --port-file (or standard
 output), and serves every connection the same way until it has lived
---lifetime seconds (default 60), then stops by itself.  Modes:
+--lifetime seconds (default 60), then stops by itself.  With --log it
+appends a line to FILE for each connection it accepts ("connection") and
+each discovery login it completes ("discovery").  Modes:
 
   truncated     the login response is cut after 20 of its 48 header bytes,
                 then the connection is closed
@@ -30,6 +32,15 @@ output), and serves every connection the same way until it has lived
   truncated-answer
                 a proper discovery login; the SendTargets answer is cut in
                 the middle of its data segment, then the connection closed
+  healthy       a proper discovery session naming one target at this
+                portal, iqn.2026-12.test.hostile:healthy-<port>; a
+                normal-session login to it succeeds
+  bad-names     as healthy, with target names before and after the healthy
+                one that no initiator may take: not UTF-8, holding escape
+                sequences (ESC ] title BEL, ESC [2J), a carriage return, a
+                C1 control character, 224 bytes long
+  stall-first   the first connection is served as in stall, every later
+                one as in healthy
   many-portals  a proper discovery session naming --targets targets, each
                 with --portals TargetAddress values 127.0.0.K:port (K = 1
                 up; only 127.0.0.1 listens); normal-session logins are
@@ -83,6 +94,22 @@ BAD_ADDRESSES = [
     ('controlport', '127.0.0.1:\x01\x02'),
     ('empty', ''),
 ]
+
+
+# Target names of bad-names that no initiator may take, as bytes: each is
+# named with a TargetAddress of this portal.
+BAD_NAMES = [
+    b'iqn.2026-01.evil:\xff\xfe',
+    b'iqn.2026-12.test.hostile:\x1b]0;owned\x07',
+    b'iqn.2026-12.test.hostile:\x1b[2J',
+    b'iqn.2026-12.test.hostile:cr\rGet Target information for iqn.2026-12.test.hostile:fake',
+    'iqn.2026-12.test.hostile:c1-\u009b31m'.encode('utf-8'),
+    b'iqn.2026-12.test.hostile:' + b'x' * 199,
+]
+
+
+def healthy_name(port):
+    return 'iqn.2026-12.test.hostile:healthy-%d' % port
 
 
 def pad4(data):
@@ -183,7 +210,22 @@ def negotiate(keys, session):
     return answers
 
 
-def proper_login(connection, header, data, session, mode):
+class EventLog:
+    """The --log file: one line per event, from any connection's thread."""
+
+    def __init__(self, path):
+        self.path = path
+        self.lock = threading.Lock()
+
+    def add(self, event):
+        if self.path is None:
+            return
+        with self.lock:
+            with open(self.path, 'a') as out:
+                out.write(event + '\n')
+
+
+def proper_login(connection, header, data, session, mode, log):
     """Answers login requests until full feature phase; False when the
     connection ends."""
     while True:
@@ -210,6 +252,8 @@ def proper_login(connection, header, data, session, mode):
         connection.sendall(login_response(header, session, key_data(answers), transit, current,
                                           following, tsih=1 if done else 0))
         if done:
+            if session.discovery:
+                log.add('discovery')
             return True
         pdu = read_pdu(connection)
         if pdu is None:
@@ -231,6 +275,13 @@ def wait_for_close(connection, stop=None):
 
 
 def send_targets_data(mode, port, targets=0, portals=0):
+    address = ('TargetAddress=127.0.0.1:%d,1' % port).encode('latin-1') + b'\0'
+    if mode == 'healthy':
+        return key_data([('TargetName', healthy_name(port))]) + address
+    if mode == 'bad-names':
+        named = [b'TargetName=' + name + b'\0' + address for name in BAD_NAMES]
+        healthy = key_data([('TargetName', healthy_name(port))]) + address
+        return named[0] + healthy + b''.join(named[1:])
     if mode == 'many-portals':
         pairs = []
         for i in range(targets):
@@ -297,7 +348,7 @@ def full_feature(connection, session, mode, port, sizes):
             return   # anything else ends the connection
 
 
-def serve(connection, mode, port, stop, sizes):
+def serve(connection, mode, port, stop, sizes, log):
     session = Session()
     try:
         connection.settimeout(None)
@@ -327,7 +378,7 @@ def serve(connection, mode, port, stop, sizes):
                                               bool(flags & FLAG_TRANSIT), current, flags & 3))
             read_pdu(connection)   # the next request: dropped unanswered
         else:
-            if proper_login(connection, header, data, session, mode):
+            if proper_login(connection, header, data, session, mode, log):
                 full_feature(connection, session, mode, port, sizes)
     except OSError:
         pass
@@ -351,13 +402,14 @@ def main(argv):
     parser.add_argument('--mode', required=True,
                         choices=['truncated', 'oversized', 'stall', 'drop', 'many-targets',
                                  'bad-addresses', 'stall-login', 'drop-login', 'truncated-answer',
-                                 'many-portals'])
+                                 'many-portals', 'healthy', 'bad-names', 'stall-first'])
     parser.add_argument('--targets', type=int, default=60, help='many-portals: targets named')
     parser.add_argument('--portals', type=int, default=16, help='many-portals: portals a target')
     parser.add_argument('--host', default='127.0.0.1')
     parser.add_argument('--port', type=int, default=0)
     parser.add_argument('--port-file')
     parser.add_argument('--lifetime', type=float, default=60.0)
+    parser.add_argument('--log', help='file to append accepted connections and discoveries to')
     args = parser.parse_args(argv)
     if not loopback_only(args.host):
         parser.error('only loopback addresses are served')
@@ -381,6 +433,7 @@ def main(argv):
     deadline = time.monotonic() + args.lifetime
     listener.settimeout(0.2)
     workers = []
+    log = EventLog(args.log)
     while not stop.is_set() and time.monotonic() < deadline:
         try:
             connection, _ = listener.accept()
@@ -388,8 +441,12 @@ def main(argv):
             continue
         except OSError:
             break
-        worker = threading.Thread(target=serve, args=(connection, args.mode, port, stop,
-                                                      (args.targets, args.portals)),
+        log.add('connection')
+        mode = args.mode
+        if mode == 'stall-first':
+            mode = 'stall' if not workers else 'healthy'
+        worker = threading.Thread(target=serve, args=(connection, mode, port, stop,
+                                                      (args.targets, args.portals), log),
                                   daemon=True)
         worker.start()
         workers.append(worker)

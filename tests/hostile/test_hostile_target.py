@@ -16,12 +16,16 @@ PEER = os.path.join(HERE, 'hostile_target.py')
 IO_TIMEOUT = 5.0
 
 
-def start_peer(mode, folder, lifetime=30):
-    """Starts the peer; returns (process, port).  Waits at most 10 s."""
+def start_peer(mode, folder, lifetime=30, log=None):
+    """Starts the peer (with its event log in the file log, when given);
+    returns (process, port).  Waits at most 10 s."""
     # A file of its own for each peer: a folder may serve several in turn.
     port_file = os.path.join(folder, 'port-%s-%d' % (mode, time.monotonic_ns()))
-    process = subprocess.Popen([sys.executable, PEER, '--mode', mode, '--port-file', port_file,
-                                '--lifetime', str(lifetime)])
+    command = [sys.executable, PEER, '--mode', mode, '--port-file', port_file,
+               '--lifetime', str(lifetime)]
+    if log is not None:
+        command += ['--log', log]
+    process = subprocess.Popen(command)
     deadline = time.monotonic() + 10
     while time.monotonic() < deadline:
         if os.path.exists(port_file):
@@ -134,11 +138,11 @@ class HostileTargetTest(unittest.TestCase):
         self.assertIn(('HeaderDigest', 'None'), parse_keys(data))
         return header
 
-    def send_targets(self, connection):
+    def send_targets(self, connection, raw=False):
         connection.sendall(request(0x04, 0x80, keys(('SendTargets', 'All')), 2, 1))
         header, data = receive_pdu(connection)
         self.assertEqual((header[0], header[1] & 0xC0), (0x24, 0x80))
-        return parse_keys(data)
+        return data if raw else parse_keys(data)
 
     def test_truncated_login_response(self):
         connection = self.connect('truncated')
@@ -230,6 +234,43 @@ class HostileTargetTest(unittest.TestCase):
         process, _ = start_peer('stall', self.folder.name, lifetime=1)
         self.process = process
         self.assertEqual(process.wait(timeout=15), 0)
+
+
+    def test_target_names_no_initiator_may_take_around_a_healthy_one(self):
+        connection = self.connect('bad-names')
+        self.discovery_login(connection)
+        data = self.send_targets(connection, raw=True)
+        names = [item[len(b'TargetName='):] for item in data.split(b'\0')
+                 if item.startswith(b'TargetName=')]
+        healthy = ('iqn.2026-12.test.hostile:healthy-%d' % self.port).encode()
+        self.assertEqual(len(names), 7)
+        self.assertEqual(names[1], healthy)
+        bad = names[:1] + names[2:]
+        self.assertIn(b'\xff\xfe', bad[0])
+        for marker in (b'\x1b]0;', b'\x1b[2J', b'\r', '\u009b'.encode('utf-8')):
+            self.assertEqual(len([name for name in bad if marker in name]), 1, marker)
+        self.assertEqual(len([name for name in bad if len(name) == 224]), 1)
+        self.assertEqual(data.count(('TargetAddress=127.0.0.1:%d,1' % self.port).encode()), 7)
+
+    def test_logs_connections_and_discoveries_and_stalls_only_the_first(self):
+        log = os.path.join(self.folder.name, 'events')
+        self.process, port = start_peer('stall-first', self.folder.name, log=log)
+        first = socket.create_connection(('127.0.0.1', port), timeout=IO_TIMEOUT)
+        try:
+            first.sendall(login(0, 1, True, DISCOVERY_KEYS))
+            self.connection = socket.create_connection(('127.0.0.1', port), timeout=IO_TIMEOUT)
+            self.port = port
+            self.discovery_login(self.connection)
+            answer = self.send_targets(self.connection)
+            self.assertEqual(answer, [('TargetName', 'iqn.2026-12.test.hostile:healthy-%d' % port),
+                                      ('TargetAddress', '127.0.0.1:%d,1' % port)])
+            first.settimeout(0.5)
+            with self.assertRaises(socket.timeout):
+                first.recv(1)   # the first connection is never answered
+        finally:
+            first.close()
+        with open(log) as events:
+            self.assertEqual(events.read().split(), ['connection', 'connection', 'discovery'])
 
 
 if __name__ == '__main__':

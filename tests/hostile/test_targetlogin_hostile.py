@@ -30,6 +30,22 @@ NO_SUCH_TARGET = 'The target refused the login: it has no target of this name. '
 REFUSED = 'The target portal refused the connection. '
 
 LOGIN_TARGET = 'iqn.2026-12.test.hostile:login'
+# Bytes that no report line may carry: escape, bell, carriage return, C1
+# controls (as UTF-8) and bytes that are not UTF-8.
+CONTROL_BYTES = [b'\x1b', b'\x07', b'\r', b'\xc2\x9b', b'\xff', b'\xfe']
+
+
+def healthy_name(port):
+    return 'iqn.2026-12.test.hostile:healthy-%d' % port
+
+
+def read_events(path):
+    """The events a peer logged so far (none while its log does not exist)."""
+    try:
+        with open(path) as events:
+            return events.read().split()
+    except FileNotFoundError:
+        return []
 
 
 @unittest.skipUnless(EXECUTABLE, 'HOSTILE_TARGETLOGIN names no targetlogin')
@@ -42,14 +58,17 @@ class TargetloginAgainstHostileTarget(unittest.TestCase):
         self.environment['ISCSI_TOOLS_STATE_DIR'] = os.path.join(self.folder.name, 'state')
         self.environment['ISCSI_TOOLS_TIMEOUT_MS'] = str(STEP_TIMEOUT_MS)
 
-    def run_tool(self, *arguments):
-        """(exit code, standard output, seconds taken) of one bounded run."""
+    def run_tool(self, *arguments, step_ms=STEP_TIMEOUT_MS):
+        """(exit code, standard output, seconds taken) of one bounded run;
+        the output's bytes are kept in self.raw_output."""
         started = time.monotonic()
-        result = subprocess.run([EXECUTABLE] + list(arguments), env=self.environment,
+        environment = dict(self.environment, ISCSI_TOOLS_TIMEOUT_MS=str(step_ms))
+        result = subprocess.run([EXECUTABLE] + list(arguments), env=environment,
                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                 timeout=RUN_LIMIT_SECONDS, stdin=subprocess.DEVNULL)
         elapsed = time.monotonic() - started
         self.assertEqual(result.stderr, b'', 'nothing on standard error')
+        self.raw_output = result.stdout
         return result.returncode, result.stdout.decode('utf-8', 'replace'), elapsed
 
     def start_up_report(self):
@@ -61,10 +80,18 @@ class TargetloginAgainstHostileTarget(unittest.TestCase):
         self.assertTrue(lines[0].startswith('iSCSI Initiator version '), output)
         return output
 
-    def peer(self, mode):
-        process, port = start_peer(mode, self.folder.name)
+    def peer(self, mode, log=None):
+        process, port = start_peer(mode, self.folder.name, log=log)
         self.addCleanup(stop_peer, process)
         return process, port
+
+    def reported_targets(self, output):
+        prefix = 'Get Target information for '
+        return [line[len(prefix):] for line in output.split('\n') if line.startswith(prefix)]
+
+    def assert_no_control_bytes(self, raw):
+        for byte in CONTROL_BYTES:
+            self.assertNotIn(byte, raw)
 
     def one_target_report(self, port, instance, login_failure):
         return ''.join(line + '\n' for line in [
@@ -143,6 +170,71 @@ class TargetloginAgainstHostileTarget(unittest.TestCase):
 
     def test_connection_dropped_in_the_middle_of_a_login(self):
         self.login_failure_twice('drop-login', BROKEN, 0)
+
+
+    def test_target_names_that_are_not_utf8_or_hold_control_characters(self):
+        start_up = self.start_up_report()
+        _, port = self.peer('bad-names')
+        code, output, _ = self.run_tool('127.0.0.1', '-p', str(port))
+        self.assertEqual(code, 0, output)
+        self.assertTrue(output.startswith(start_up), output)
+        self.assertEqual(self.reported_targets(output), [healthy_name(port)])
+        self.assertIn('Connection complete\n', output)
+        self.assert_no_control_bytes(self.raw_output)
+
+        # A later run that names only a healthy portal re-asks both and
+        # reports both healthy targets.
+        _, other = self.peer('healthy')
+        code, output, _ = self.run_tool('127.0.0.1', '-p', str(other))
+        self.assertEqual(code, 0, output)
+        self.assertEqual(self.reported_targets(output), [healthy_name(port), healthy_name(other)])
+        self.assert_no_control_bytes(self.raw_output)
+
+    def test_a_failed_registration_leaves_the_one_another_run_made_meanwhile(self):
+        self.start_up_report()
+        log = os.path.join(self.folder.name, 'events')
+        _, port = self.peer('stall-first', log=log)
+        # The first run's discovery is never answered; while it waits, a
+        # second run registers the same portal.
+        slow_step_ms = 6000
+        slow = subprocess.Popen([EXECUTABLE, '127.0.0.1', '-p', str(port)],
+                                env=dict(self.environment, ISCSI_TOOLS_TIMEOUT_MS=str(slow_step_ms)),
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                stdin=subprocess.DEVNULL)
+        self.addCleanup(lambda: slow.poll() is None and (slow.kill(), slow.wait()))
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline and not read_events(log):
+            time.sleep(0.02)
+        code, output, _ = self.run_tool('127.0.0.1', '-p', str(port))
+        self.assertEqual(code, 0, output)
+        self.assertEqual(self.reported_targets(output), [healthy_name(port)])
+        self.assertIsNone(slow.poll(), 'the second run outlasted the first one\'s wait')
+        slow_output, _ = slow.communicate(timeout=RUN_LIMIT_SECONDS)
+        self.assertEqual(slow.returncode, 1)
+        self.assertTrue(slow_output.decode().endswith(
+            'Error adding target portal 127.0.0.1: %s\n' % NO_ANSWER), slow_output)
+
+        # The registration of the second run outlived the first run's clean-up.
+        _, other = self.peer('healthy')
+        code, output, _ = self.run_tool('127.0.0.1', '-p', str(other))
+        self.assertEqual(code, 0, output)
+        self.assertEqual(self.reported_targets(output), [healthy_name(port), healthy_name(other)])
+
+    def test_a_portal_registered_in_this_run_is_discovered_once(self):
+        self.start_up_report()
+        log = os.path.join(self.folder.name, 'events')
+        _, port = self.peer('healthy', log=log)
+        _, stalled = self.peer('stall')
+        # The stalled portal's registration holds the run for over 5 s
+        # before the target list is asked for.
+        code, output, elapsed = self.run_tool('127.0.0.1', '-p', str(port), '127.0.0.1', '-p',
+                                              str(stalled), step_ms=5300)
+        self.assertEqual(code, 0, output)
+        self.assertGreater(elapsed, 5.3)
+        self.assertIn('Error adding target portal 127.0.0.1: %s\n' % NO_ANSWER, output)
+        self.assertEqual(self.reported_targets(output), [healthy_name(port)])
+        self.assertIn('Connection complete\n', output)
+        self.assertEqual(read_events(log).count('discovery'), 1)
 
 
 if __name__ == '__main__':
