@@ -111,7 +111,7 @@ struct ISCSI_TARGET_PORTALW {
 };
 
 // One portal group as the service lays it out: a count, then that many
-// portal records.  Groups follow each other at portalGroupStride64(Count).
+// portal records.  Groups follow each other at portalGroupStride(Count).
 struct ISCSI_TARGET_PORTAL_GROUPW {
     ULONG Count;
     ISCSI_TARGET_PORTALW Portals[1];
@@ -149,18 +149,10 @@ struct ISCSI_TARGET_MAPPINGW;
 // the start of the next one: the record size raised to a multiple of 4, or 4
 // for an empty group.  In 64 bits: a count read from a service answer may be
 // anything, and a stride wrapped in 32 bits would pass a size check.
-constexpr uint64_t portalGroupStride64(ULONG count)
+constexpr uint64_t portalGroupStride(ULONG count)
 {
     return count == 0 ? 4u : ((static_cast<uint64_t>(count) * sizeof(ISCSI_TARGET_PORTALW) + 9u) &
                               ~static_cast<uint64_t>(3));
-}
-
-// The same stride in 32 bits, for a layout built in memory, whose groups
-// are small enough for it (below 4186000 portals); a reader of an answer
-// uses portalGroupStride64.
-constexpr ULONG portalGroupStride(ULONG count)
-{
-    return static_cast<ULONG>(portalGroupStride64(count));
 }
 
 static_assert(sizeof(WCHAR16) == 2, "wide characters are 16 bits");
@@ -172,13 +164,12 @@ static_assert(offsetof(ISCSI_TARGET_PORTALW, SymbolicName) == 0, "portal layout"
 static_assert(offsetof(ISCSI_TARGET_PORTALW, Address) == 512, "portal layout");
 static_assert(offsetof(ISCSI_TARGET_PORTALW, Socket) == 1024, "portal layout");
 static_assert(offsetof(ISCSI_TARGET_PORTAL_GROUPW, Portals) == 4, "group layout");
-static_assert(sizeof(ISCSI_TARGET_PORTAL_GROUPW) == portalGroupStride64(1), "stride of one");
-static_assert(portalGroupStride64(0) == 4 && portalGroupStride64(2) == 2060 &&
-              portalGroupStride64(3) == 3084 && portalGroupStride64(4) == 4112,
+static_assert(sizeof(ISCSI_TARGET_PORTAL_GROUPW) == portalGroupStride(1), "stride of one");
+static_assert(portalGroupStride(0) == 4 && portalGroupStride(2) == 2060 &&
+              portalGroupStride(3) == 3084 && portalGroupStride(4) == 4112,
               "stride rule");
-static_assert(portalGroupStride64(0xFFFFFFFFu) == 4406636444676ull,
+static_assert(portalGroupStride(0xFFFFFFFFu) == 4406636444676ull,
               "no wrap for the largest count");
-static_assert(portalGroupStride(4) == portalGroupStride64(4), "the 32-bit stride is the same rule");
 static_assert(sizeof(ISCSI_AUTH_TYPES) == 4 && sizeof(ISCSI_DIGEST_TYPES) == 4,
               "enumerations are 32 bits");
 static_assert(offsetof(ISCSI_LOGIN_OPTIONS, Version) == 0 &&

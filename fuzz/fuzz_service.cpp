@@ -198,7 +198,7 @@ void buildPortalGroupPayload()
             portal.Socket = takeFuzzU16(&gInput);
             appendPayload(&portal, sizeof portal);
         }
-        size_t padded = groupStart + portalGroupStride64(portals);
+        size_t padded = groupStart + portalGroupStride(portals);
         static const unsigned char kZeros[4] = {0, 0, 0, 0};
         while (gPayloadSize < padded && gPayloadSize < kPayloadRoom)
             appendPayload(kZeros, 1);

@@ -204,7 +204,7 @@ void checkPortalGroups(FuzzInput *input)
             if (offset + 4 > answer.size)
                 finding("a group count past the answer's end");
             memcpy(&inGroup, answer.bytes + offset, sizeof inGroup);
-            if (offset + portalGroupStride64(inGroup) > answer.size)
+            if (offset + portalGroupStride(inGroup) > answer.size)
                 finding("a group past the answer's end");
             for (ULONG p = 0; p < inGroup; p++) {
                 ISCSI_TARGET_PORTALW portal;
@@ -216,7 +216,7 @@ void checkPortalGroups(FuzzInput *input)
                     finding("a portal address without its terminator");
             }
             portals += inGroup;
-            offset += portalGroupStride64(inGroup);
+            offset += portalGroupStride(inGroup);
         }
         if (offset != answer.size || portals != list.count)
             finding("the groups do not hold every record, or the answer has more");

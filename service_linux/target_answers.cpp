@@ -105,7 +105,8 @@ bool buildPortalGroups(const DiscoveryList &records, Answer *answer)
                 ok = appendBytes(answer, &portal, sizeof portal);
         }
         if (ok)
-            ok = appendBytes(answer, nullptr, portalGroupStride(count) - (answer->size - groupStart));
+            ok = appendBytes(answer, nullptr,
+                             static_cast<ULONG>(portalGroupStride(count) - (answer->size - groupStart)));
     }
     free(tags);
     return ok;

@@ -1,5 +1,7 @@
 #include "service_linux/text_conversion.h"
 
+#include <cstdint>
+
 #include "common/text_format.h"
 
 namespace {
@@ -8,35 +10,14 @@ namespace {
 // or -1 for a malformed, overlong or surrogate sequence.
 long decodeOne(const unsigned char **text)
 {
-    const unsigned char *at = *text;
-    unsigned char lead = at[0];
-    int extra;
-    long code;
-    long minimum;
-    if (lead < 0x80) {
-        *text = at + 1;
-        return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-        extra = 1, code = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, code = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, code = lead & 0x07, minimum = 0x10000;
-    } else {
-        return -1;
-    }
-    for (int i = 1; i <= extra; i++) {
-        if ((at[i] & 0xC0) != 0x80)
-            return -1;
-        code = (code << 6) | (at[i] & 0x3F);
-    }
-    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return -1;
-    *text = at + extra + 1;
+    size_t at = 0;
+    long code = decodeUtf8(*text, SIZE_MAX, &at, UTF8_REFUSE);
+    *text += at;
     return code;
 }
 
 }  // namespace
+
 
 bool convertWideToUtf8(const WCHAR16 *source, size_t sourceLimit, char *out, size_t outRoom)
 {

@@ -165,7 +165,7 @@ void portalWritten(Parser *parser)
         return;
     if (--parser->groupRemaining == 0 && parser->groupPad) {
         ULONG n = parser->groupPortals;
-        appendZeros(parser, portalGroupStride(n) - 4u - n * 1026u);
+        appendZeros(parser, static_cast<size_t>(portalGroupStride(n) - 4u - n * 1026u));
     }
 }
 

@@ -269,7 +269,7 @@ void walkPortalGroups(ULONG groupCount, const unsigned char *groups, ULONG bytes
         ULONG portalCount = readULong(groups + offset);
         reportPrintf("        Group %d has %d portals\n", static_cast<int>(group),
                      static_cast<int>(portalCount));
-        uint64_t stride = portalGroupStride64(portalCount);
+        uint64_t stride = portalGroupStride(portalCount);
         if (stride > account)
             return;
         for (ULONG k = 0; k < portalCount; k++) {

@@ -382,7 +382,7 @@ std::vector<std::string> walk(const Answer &answer)
     for (ULONG g = 0; g < groups; g++) {
         ULONG count;
         memcpy(&count, answer.bytes + at, 4);
-        ULONG stride = portalGroupStride(count);
+        uint64_t stride = portalGroupStride(count);
         if (stride > available)
             break;
         for (ULONG k = 0; k < count; k++) {
@@ -390,7 +390,7 @@ std::vector<std::string> walk(const Answer &answer)
             memcpy(&portal, answer.bytes + at + 4 + k * sizeof portal, sizeof portal);
             found.push_back(narrow(portal.Address) + "/" + std::to_string(g));
         }
-        available -= stride;
+        available -= static_cast<ULONG>(stride);
         at += stride;
     }
     return found;

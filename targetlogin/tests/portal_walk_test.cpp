@@ -36,7 +36,7 @@ struct GroupData {
     // Fill up to the group's full stride.
     void pad(size_t groupStart, ULONG portalCount)
     {
-        bytes.resize(groupStart + portalGroupStride64(portalCount), 0xEE);
+        bytes.resize(groupStart + portalGroupStride(portalCount), 0xEE);
     }
     // A whole group of portals "10.0.0.<first + k>", sockets 3260 + k.
     void group(ULONG count, int first)
