@@ -30,7 +30,7 @@ void printLineWithAtom(const char *label, ATOM atom)
 // A whole-word, case-sensitive match: "Add", "ad" and "adds" are not "add".
 bool isOperation(const char *argument, const char *word)
 {
-    return std::strcmp(argument, word) == 0;
+    return strcmp(argument, word) == 0;
 }
 
 // The system's text for a refused add, on a line of its own.  The platform
@@ -43,9 +43,8 @@ void printRefusal(DWORD errorCode)
                        FORMAT_MESSAGE_FROM_SYSTEM,
                    nullptr, errorCode, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
     printLine(text != nullptr ? text : "");
-    if (text != nullptr) {
+    if (text != nullptr)
         LocalFree(text);
-    }
 }
 
 int addMarker(const char *uniqueid)
@@ -57,9 +56,8 @@ int addMarker(const char *uniqueid)
         return ATOM_MARKER_ALREADY_EXISTS;
     }
     ATOM added = GlobalAddAtomA(uniqueid);
-    if (added == 0) {
+    if (added == 0)
         printRefusal(GetLastError());  // fetched before anything else runs
-    }
     printLineWithAtom("New Atom: ", added);
     return ATOM_MARKER_OK;
 }
@@ -110,15 +108,12 @@ int runAtomMarker(int argc, char **argv)
     }
     const char *operation = argv[1];
     const char *uniqueid = argv[2];
-    if (isOperation(operation, "add")) {
+    if (isOperation(operation, "add"))
         return addMarker(uniqueid);
-    }
-    if (isOperation(operation, "delete")) {
+    if (isOperation(operation, "delete"))
         return deleteMarker(uniqueid);
-    }
-    if (isOperation(operation, "find")) {
+    if (isOperation(operation, "find"))
         return findMarker(uniqueid);
-    }
     printLineWith("Invalid operation specified: ", operation);
     printAtomMarkerUsage();
     return ATOM_MARKER_USAGE;

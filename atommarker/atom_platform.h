@@ -75,9 +75,8 @@ DWORD WINAPI GetLastError(void);
 
 // The text of message dwMessageId.  Returns the characters stored before
 // the terminating NUL, 0 on failure (reason for GetLastError).
-DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
-                            DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
-                            va_list *Arguments);
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPSTR lpBuffer, DWORD nSize, va_list *Arguments);
 
 // Releases memory that the platform allocated (a FormatMessageA text).
 // Returns 0 on success, hMem on failure.

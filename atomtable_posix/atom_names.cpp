@@ -28,8 +28,11 @@ uint32_t nextCharacter(const char *text, size_t length, size_t *at)
 {
     const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
     unsigned char lead = bytes[*at];
-    size_t extra = lead < 0x80u ? 0 : lead >= 0xC2u && lead <= 0xDFu ? 1
-                 : lead >= 0xE0u && lead <= 0xEFu ? 2 : lead >= 0xF0u && lead <= 0xF4u ? 3 : 4;
+    size_t extra = lead < 0x80u                     ? 0
+                   : lead >= 0xC2u && lead <= 0xDFu ? 1
+                   : lead >= 0xE0u && lead <= 0xEFu ? 2
+                   : lead >= 0xF0u && lead <= 0xF4u ? 3
+                                                    : 4;
     if (extra == 0 || extra == 4) {
         ++*at;
         return extra == 0 ? lead : kStrayByte + lead;
@@ -57,12 +60,10 @@ uint32_t nextCharacter(const char *text, size_t length, size_t *at)
 // has one, anything else as it is.
 uint32_t foldCase(uint32_t character)
 {
-    if (character >= 'a' && character <= 'z') {
+    if (character >= 'a' && character <= 'z')
         return character - ('a' - 'A');
-    }
-    if (character < 0x80u || character > 0xFFFFu) {
+    if (character < 0x80u || character > 0xFFFFu)
         return character;
-    }
     unsigned low = 0;
     unsigned high = kAtomCaseRunCount;
     while (low < high) {
@@ -85,9 +86,8 @@ uint32_t foldCase(uint32_t character)
 size_t characterCount(const char *name, size_t length)
 {
     size_t count = 0;
-    for (size_t at = 0; at < length;) {
+    for (size_t at = 0; at < length;)
         count += nextCharacter(name, length, &at) > 0xFFFFu ? 2 : 1;
-    }
     return count;
 }
 
@@ -98,13 +98,11 @@ AtomNameReading readAtomName(const char *name)
     AtomNameReading reading = {ATOM_NAME_INVALID, 0, 0};
     size_t length = strnlen(name, ATOM_NAME_MAX_BYTES + 1);
     if (length == 0 || length > ATOM_NAME_MAX_BYTES ||
-        characterCount(name, length) > ATOM_NAME_MAX_CHARS) {
+        characterCount(name, length) > ATOM_NAME_MAX_CHARS)
         return reading;
-    }
     bool integerForm = name[0] == '#' && length > 1;
-    for (size_t i = 1; integerForm && i < length; ++i) {
+    for (size_t i = 1; integerForm && i < length; ++i)
         integerForm = isAsciiDigit(name[i]);
-    }
     if (!integerForm) {
         reading.kind = ATOM_NAME_STRING;
         reading.length = length;
@@ -112,9 +110,8 @@ AtomNameReading readAtomName(const char *name)
     }
     // The platform accumulates into 16 bits: "#65537" is the atom 1.
     unsigned value = 0;
-    for (size_t i = 1; i < length; ++i) {
+    for (size_t i = 1; i < length; ++i)
         value = (value * 10u + static_cast<unsigned>(name[i] - '0')) & 0xFFFFu;
-    }
     if (value != 0 && value < MAXINTATOM) {
         reading.kind = ATOM_NAME_INTEGER;
         reading.integerAtom = static_cast<ATOM>(value);
@@ -122,16 +119,13 @@ AtomNameReading readAtomName(const char *name)
     return reading;
 }
 
-bool atomNamesEqual(const char *left, size_t leftLength, const char *right,
-                    size_t rightLength)
+bool atomNamesEqual(const char *left, size_t leftLength, const char *right, size_t rightLength)
 {
     size_t leftAt = 0;
     size_t rightAt = 0;
-    while (leftAt < leftLength && rightAt < rightLength) {
+    while (leftAt < leftLength && rightAt < rightLength)
         if (foldCase(nextCharacter(left, leftLength, &leftAt)) !=
-            foldCase(nextCharacter(right, rightLength, &rightAt))) {
+            foldCase(nextCharacter(right, rightLength, &rightAt)))
             return false;
-        }
-    }
     return leftAt == leftLength && rightAt == rightLength;
 }

@@ -19,15 +19,15 @@
 #define ATOM_NAME_MAX_BYTES (3u * ATOM_NAME_MAX_CHARS)
 
 enum AtomNameKind {
-    ATOM_NAME_STRING,    // a name the table stores
-    ATOM_NAME_INTEGER,   // "#" and a number 1..0xBFFF: the atom is the number
-    ATOM_NAME_INVALID,   // refused with ERROR_INVALID_PARAMETER
+    ATOM_NAME_STRING,   // a name the table stores
+    ATOM_NAME_INTEGER,  // "#" and a number 1..0xBFFF: the atom is the number
+    ATOM_NAME_INVALID,  // refused with ERROR_INVALID_PARAMETER
 };
 
 struct AtomNameReading {
     AtomNameKind kind;
-    ATOM integerAtom;    // ATOM_NAME_INTEGER only
-    size_t length;       // bytes before the NUL, ATOM_NAME_STRING only
+    ATOM integerAtom;  // ATOM_NAME_INTEGER only
+    size_t length;     // bytes before the NUL, ATOM_NAME_STRING only
 };
 
 // Reads the NUL-terminated `name` (never past byte ATOM_NAME_MAX_BYTES + 1)
@@ -41,7 +41,6 @@ AtomNameReading readAtomName(const char *name);
 // Whether two names of the given lengths in bytes are equal without regard
 // to case: character by character, each small letter taken as its capital
 // where the two form a pair (atom_name_case.h).
-bool atomNamesEqual(const char *left, size_t leftLength, const char *right,
-                    size_t rightLength);
+bool atomNamesEqual(const char *left, size_t leftLength, const char *right, size_t rightLength);
 
 #endif  // ATOMTABLE_POSIX_ATOM_NAMES_H

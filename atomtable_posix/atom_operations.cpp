@@ -47,9 +47,8 @@ ATOM lookUpStringAtom(const AtomNameReading &reading, LPCSTR name, bool adding)
 {
     AtomTableShared *table = nullptr;
     DWORD result = mapAtomTable(&table);
-    if (result == 0) {
+    if (result == 0)
         result = lockAtomTable(table);
-    }
     if (result != 0) {
         setLastError(result);
         return 0;
@@ -71,9 +70,8 @@ ATOM lookUpStringAtom(const AtomNameReading &reading, LPCSTR name, bool adding)
 
 ATOM findOrAdd(LPCSTR name, bool adding)
 {
-    if (isIntegerAtomPointer(name)) {
+    if (isIntegerAtomPointer(name))
         return integerAtomOfPointer(name);
-    }
     AtomNameReading reading = readAtomName(name);
     switch (reading.kind) {
     case ATOM_NAME_INTEGER:
@@ -94,17 +92,15 @@ size_t renderMessage(const char *stored, bool oneLine, char *out)
     for (const char *p = stored; *p != '\0'; ++p) {
         if (oneLine && p[0] == '\r' && p[1] == '\n') {
             ++p;
-            if (out != nullptr) {
+            if (out != nullptr)
                 out[length] = ' ';
-            }
         } else if (out != nullptr) {
             out[length] = *p;
         }
         ++length;
     }
-    if (out != nullptr) {
+    if (out != nullptr)
         out[length] = '\0';
-    }
     return length;
 }
 
@@ -133,9 +129,8 @@ ATOM WINAPI GlobalAddAtomA(LPCSTR lpString)
 
 ATOM WINAPI GlobalDeleteAtom(ATOM nAtom)
 {
-    if (nAtom < MAXINTATOM) {
+    if (nAtom < MAXINTATOM)
         return 0;  // integer atoms are not stored
-    }
     AtomTableShared *table = nullptr;
     DWORD result = mapAtomTable(&table);
     if (result == 0) {
@@ -157,16 +152,14 @@ DWORD WINAPI GetLastError(void)
     return lastError;
 }
 
-DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
-                            DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
-                            va_list *Arguments)
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPSTR lpBuffer, DWORD nSize, va_list *Arguments)
 {
     (void)lpSource;   // only system texts, which take no source
     (void)Arguments;  // no system text here has inserts
     bool allocate = (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0;
-    if (allocate && lpBuffer != nullptr) {
+    if (allocate && lpBuffer != nullptr)
         *reinterpret_cast<char **>(lpBuffer) = nullptr;
-    }
     DWORD width = dwFlags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
     if (lpBuffer == nullptr || (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 ||
         (dwFlags & FORMAT_MESSAGE_FROM_STRING) != 0 ||

@@ -62,17 +62,15 @@ DWORD openTableObject(const char *name, int *fd)
             *fd = created;
             return 0;
         }
-        if (errno != EEXIST) {
+        if (errno != EEXIST)
             return errorFromErrno(errno);
-        }
         int existing = shm_open(name, O_RDWR | O_CLOEXEC, 0);
         if (existing >= 0) {
             *fd = existing;
             return 0;
         }
-        if (errno != ENOENT) {  // ENOENT: removed since; create it again
+        if (errno != ENOENT)  // ENOENT: removed since; create it again
             return errorFromErrno(errno);
-        }
     }
     return ERROR_GEN_FAILURE;
 }
@@ -80,9 +78,8 @@ DWORD openTableObject(const char *name, int *fd)
 // Another user's object, or one that others may read, is never used.
 DWORD checkTableObject(const struct stat &status)
 {
-    if (status.st_uid != geteuid() || (status.st_mode & 077) != 0) {
+    if (status.st_uid != geteuid() || (status.st_mode & 077) != 0)
         return ERROR_ACCESS_DENIED;
-    }
     return 0;
 }
 
@@ -91,21 +88,18 @@ DWORD checkTableObject(const struct stat &status)
 // process at a time.
 DWORD setUpTable(AtomTableShared *table)
 {
-    if (table->magic == kTableMagic) {
+    if (table->magic == kTableMagic)
         return table->layoutBytes == sizeof(AtomTableShared) ? 0 : ERROR_INVALID_DATA;
-    }
-    std::memset(static_cast<void *>(table), 0, sizeof(AtomTableShared));
+    memset(static_cast<void *>(table), 0, sizeof(AtomTableShared));
     pthread_mutexattr_t attributes;
-    if (pthread_mutexattr_init(&attributes) != 0) {
+    if (pthread_mutexattr_init(&attributes) != 0)
         return ERROR_NOT_ENOUGH_MEMORY;
-    }
     int failed = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
     failed = failed != 0 ? failed : pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
     failed = failed != 0 ? failed : pthread_mutex_init(&table->lock, &attributes);
     pthread_mutexattr_destroy(&attributes);
-    if (failed != 0) {
+    if (failed != 0)
         return ERROR_GEN_FAILURE;
-    }
     table->layoutBytes = sizeof(AtomTableShared);
     __atomic_store_n(&table->magic, kTableMagic, __ATOMIC_RELEASE);
     return 0;
@@ -114,11 +108,9 @@ DWORD setUpTable(AtomTableShared *table)
 // Sizes, maps and sets up the open object.  Returns 0 with *table set.
 DWORD mapTableObject(int fd, AtomTableShared **table)
 {
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) {
+    while (flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR)
             return errorFromErrno(errno);
-        }
-    }
     DWORD result = 0;
     struct stat status;
     void *base = MAP_FAILED;
@@ -136,9 +128,8 @@ DWORD mapTableObject(int fd, AtomTableShared **table)
     }
     flock(fd, LOCK_UN);
     if (result != 0) {
-        if (base != MAP_FAILED) {
+        if (base != MAP_FAILED)
             munmap(base, sizeof(AtomTableShared));
-        }
         return result;
     }
     *table = static_cast<AtomTableShared *>(base);
@@ -151,32 +142,27 @@ DWORD mapNamedTable(const char *name, AtomTableShared **table)
 {
     int fd = -1;
     DWORD result = openTableObject(name, &fd);
-    if (result != 0) {
+    if (result != 0)
         return result;
-    }
     struct stat status;
-    if (fstat(fd, &status) != 0) {
+    if (fstat(fd, &status) != 0)
         result = errorFromErrno(errno);
-    } else {
+    else
         result = checkTableObject(status);
-    }
-    if (result == 0 && mappedTable.table != nullptr && std::strcmp(mappedTable.name, name) == 0 &&
+    if (result == 0 && mappedTable.table != nullptr && strcmp(mappedTable.name, name) == 0 &&
         mappedTable.device == status.st_dev && mappedTable.inode == status.st_ino) {
         *table = mappedTable.table;
         close(fd);
         return 0;
     }
     AtomTableShared *mapped = nullptr;
-    if (result == 0) {
+    if (result == 0)
         result = mapTableObject(fd, &mapped);
-    }
     close(fd);
-    if (result != 0) {
+    if (result != 0)
         return result;
-    }
-    if (mappedTable.table != nullptr) {
+    if (mappedTable.table != nullptr)
         munmap(mappedTable.table, sizeof(AtomTableShared));
-    }
     std::snprintf(mappedTable.name, sizeof mappedTable.name, "%s", name);
     mappedTable.device = status.st_dev;
     mappedTable.inode = status.st_ino;
@@ -204,13 +190,11 @@ void storeReferences(AtomSlot *slot, uint32_t references)
 // The slot that carries `atom`, or -1.
 long slotOfAtom(const AtomTableShared *table, ATOM atom)
 {
-    if (atom < ATOM_TABLE_FIRST_STRING_ATOM) {
+    if (atom < ATOM_TABLE_FIRST_STRING_ATOM)
         return -1;
-    }
     uint32_t slot = atom - ATOM_TABLE_FIRST_STRING_ATOM;
-    if (slot >= slotsInUse(table) || slotReferences(table->slots[slot]) == 0) {
+    if (slot >= slotsInUse(table) || slotReferences(table->slots[slot]) == 0)
         return -1;
-    }
     return static_cast<long>(slot);
 }
 
@@ -222,17 +206,15 @@ DWORD resolveAtomTableName(char *buffer, size_t room)
     int written;
     if (chosen != nullptr && chosen[0] != '\0') {
         const char *prefix = chosen[0] == '/' ? "" : "/";
-        if (std::strchr(chosen + 1, '/') != nullptr) {
+        if (strchr(chosen + 1, '/') != nullptr)
             return ERROR_INVALID_PARAMETER;
-        }
         written = std::snprintf(buffer, room, "%s%s", prefix, chosen);
     } else {
         written = std::snprintf(buffer, room, "/tessmark-atoms-%lu",
                                 static_cast<unsigned long>(geteuid()));
     }
-    if (written < 2 || static_cast<size_t>(written) >= room) {
+    if (written < 2 || static_cast<size_t>(written) >= room)
         return ERROR_INVALID_PARAMETER;
-    }
     return 0;
 }
 
@@ -240,9 +222,8 @@ DWORD mapAtomTable(AtomTableShared **table)
 {
     char name[ATOM_TABLE_NAME_ROOM];
     DWORD result = resolveAtomTableName(name, sizeof name);
-    if (result != 0) {
+    if (result != 0)
         return result;
-    }
     pthread_mutex_lock(&mappedTableLock);
     result = mapNamedTable(name, table);
     pthread_mutex_unlock(&mappedTableLock);
@@ -264,13 +245,11 @@ DWORD lockAtomTable(AtomTableShared *table)
             deadline.tv_nsec -= 1000000000L;
         }
         locked = pthread_mutex_clocklock(&table->lock, CLOCK_MONOTONIC, &deadline);
-        if (locked == ETIMEDOUT) {
+        if (locked == ETIMEDOUT)
             __atomic_store_n(&lockWaitTimedOut, true, __ATOMIC_RELEASE);
-        }
     }
-    if (locked == ETIMEDOUT || locked == EBUSY) {
+    if (locked == ETIMEDOUT || locked == EBUSY)
         return ERROR_TIMEOUT;
-    }
     if (locked == EOWNERDEAD) {
         // The holder died; every change it made was published whole or
         // not at all, so the table is consistent as it stands.
@@ -290,9 +269,8 @@ ATOM findStringAtom(const AtomTableShared *table, const char *name, size_t lengt
     for (uint32_t slot = 0; slot < used; ++slot) {
         const AtomSlot &entry = table->slots[slot];
         if (slotReferences(entry) != 0 && entry.length <= ATOM_NAME_MAX_BYTES &&
-            atomNamesEqual(entry.name, entry.length, name, length)) {
+            atomNamesEqual(entry.name, entry.length, name, length))
             return static_cast<ATOM>(ATOM_TABLE_FIRST_STRING_ATOM + slot);
-        }
     }
     return 0;
 }
@@ -300,14 +278,11 @@ ATOM findStringAtom(const AtomTableShared *table, const char *name, size_t lengt
 long claimFreeSlot(AtomTableShared *table)
 {
     uint32_t used = slotsInUse(table);
-    for (uint32_t slot = 0; slot < used; ++slot) {
-        if (slotReferences(table->slots[slot]) == 0) {
+    for (uint32_t slot = 0; slot < used; ++slot)
+        if (slotReferences(table->slots[slot]) == 0)
             return static_cast<long>(slot);
-        }
-    }
-    if (used == ATOM_TABLE_SLOTS) {
+    if (used == ATOM_TABLE_SLOTS)
         return -1;
-    }
     __atomic_store_n(&table->slotsUsed, used + 1, __ATOMIC_RELEASE);
     return static_cast<long>(used);
 }
@@ -315,7 +290,7 @@ long claimFreeSlot(AtomTableShared *table)
 void writeSlotName(AtomTableShared *table, uint32_t slot, const char *name, size_t length)
 {
     AtomSlot *entry = &table->slots[slot];
-    std::memcpy(entry->name, name, length);
+    memcpy(entry->name, name, length);
     entry->name[length] = '\0';
     entry->length = static_cast<uint32_t>(length);
 }
@@ -331,17 +306,15 @@ DWORD addStringAtom(AtomTableShared *table, const char *name, size_t length, ATO
     if (existing != 0) {
         AtomSlot *entry = &table->slots[existing - ATOM_TABLE_FIRST_STRING_ATOM];
         uint32_t references = slotReferences(*entry);
-        if (references == UINT32_MAX) {
+        if (references == UINT32_MAX)
             return ERROR_NOT_ENOUGH_MEMORY;
-        }
         storeReferences(entry, references + 1);
         *atom = existing;
         return 0;
     }
     long slot = claimFreeSlot(table);
-    if (slot < 0) {
+    if (slot < 0)
         return ERROR_NOT_ENOUGH_MEMORY;
-    }
     writeSlotName(table, static_cast<uint32_t>(slot), name, length);
     publishSlot(table, static_cast<uint32_t>(slot));
     *atom = static_cast<ATOM>(ATOM_TABLE_FIRST_STRING_ATOM + static_cast<uint32_t>(slot));
@@ -351,9 +324,8 @@ DWORD addStringAtom(AtomTableShared *table, const char *name, size_t length, ATO
 DWORD releaseStringAtom(AtomTableShared *table, ATOM atom)
 {
     long slot = slotOfAtom(table, atom);
-    if (slot < 0) {
+    if (slot < 0)
         return ERROR_INVALID_HANDLE;
-    }
     AtomSlot *entry = &table->slots[slot];
     storeReferences(entry, slotReferences(*entry) - 1);
     // Free slots at the top need no scanning any more.

@@ -28,8 +28,8 @@
 #define ATOM_TABLE_NAME_ROOM 256u
 
 struct AtomSlot {
-    uint32_t references;   // 0: free; stored last when a name is added
-    uint32_t length;       // bytes of name, 1..255
+    uint32_t references;  // 0: free; stored last when a name is added
+    uint32_t length;      // bytes of name, 1..255
     char name[ATOM_NAME_MAX_BYTES + 1];
 };
 

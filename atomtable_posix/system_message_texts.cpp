@@ -15,7 +15,8 @@ const SystemMessage kSystemMessages[] = {
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
     {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
     {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
-    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command.\r\n"},
+    {ERROR_NOT_ENOUGH_MEMORY,
+     "Not enough memory resources are available to process this command.\r\n"},
     {ERROR_INVALID_DATA, "The data is invalid.\r\n"},
     {ERROR_GEN_FAILURE, "A device attached to the system is not functioning.\r\n"},
     {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
@@ -27,10 +28,8 @@ const SystemMessage kSystemMessages[] = {
 
 const char *systemMessageText(DWORD code)
 {
-    for (size_t i = 0; i < sizeof kSystemMessages / sizeof kSystemMessages[0]; ++i) {
-        if (kSystemMessages[i].code == code) {
+    for (size_t i = 0; i < sizeof kSystemMessages / sizeof kSystemMessages[0]; ++i)
+        if (kSystemMessages[i].code == code)
             return kSystemMessages[i].text;
-        }
-    }
     return nullptr;
 }

@@ -28,10 +28,10 @@ int failStep(const char *step, struct iscsi_context *context)
 // before the group.  Returns false when the text does not fit.
 bool portalWithoutGroup(const char *text, char (&portal)[PORTAL_BYTES])
 {
-    size_t length = std::strcspn(text, ",");
+    size_t length = strcspn(text, ",");
     if (length == 0 || length >= PORTAL_BYTES)
         return false;
-    std::memcpy(portal, text, length);
+    memcpy(portal, text, length);
     portal[length] = '\0';
     return true;
 }
@@ -71,7 +71,7 @@ int visitTargets(const struct iscsi_discovery_address *targets, const char *disc
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 // libiscsi's transport set-up refers to its iSER transport, whose code needs
 // the RDMA libraries, which come only as shared libraries.  The floor speaks

@@ -42,14 +42,14 @@ int commandCount = 0;
 
 bool isAssignment(const char *word)
 {
-    const char *equals = std::strchr(word, '=');
+    const char *equals = strchr(word, '=');
     return equals != nullptr && equals != word && word[0] != '/';
 }
 
 // Length of the name part of "NAME=VALUE" (the whole text when no '=').
 size_t nameLength(const char *entry)
 {
-    return std::strcspn(entry, "=");
+    return strcspn(entry, "=");
 }
 
 // Puts an assignment into a command's environment, replacing the entry of the
@@ -59,7 +59,7 @@ bool setVariable(Command &command, int &count, char *assignment)
     size_t length = nameLength(assignment);
     for (int i = 0; i < count; ++i) {
         if (nameLength(command.envp[i]) == length &&
-            std::strncmp(command.envp[i], assignment, length) == 0) {
+            strncmp(command.envp[i], assignment, length) == 0) {
             command.envp[i] = assignment;
             return true;
         }
@@ -76,7 +76,7 @@ bool readCommands(int argc, char **argv, int first)
 {
     int index = first;
     while (index < argc) {
-        if (std::strcmp(argv[index], "--") != 0 || commandCount == MAX_COMMANDS)
+        if (strcmp(argv[index], "--") != 0 || commandCount == MAX_COMMANDS)
             return false;
         ++index;
         Command &command = commands[commandCount++];
@@ -87,12 +87,11 @@ bool readCommands(int argc, char **argv, int first)
             command.envp[environmentCount++] = *entry;
         }
         command.envp[environmentCount] = nullptr;
-        while (index < argc && isAssignment(argv[index])) {
+        while (index < argc && isAssignment(argv[index]))
             if (!setVariable(command, environmentCount, argv[index++]))
                 return false;
-        }
         int words = 0;
-        while (index < argc && std::strcmp(argv[index], "--") != 0) {
+        while (index < argc && strcmp(argv[index], "--") != 0) {
             if (words == MAX_WORDS)
                 return false;
             command.argv[words++] = argv[index++];
@@ -139,22 +138,27 @@ bool runChecked(int index, int nullFd, long long *elapsed)
     if (status == 0)
         return true;
     std::fprintf(stderr, "launcher: %s failed (%s %d); again with its output:\n",
-                 commands[index].argv[0], status == -1 ? "not started" :
-                 WIFSIGNALED(status) ? "signal" : "exit code",
-                 status == -1 ? 0 : WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
+                 commands[index].argv[0],
+                 status == -1          ? "not started"
+                 : WIFSIGNALED(status) ? "signal"
+                                       : "exit code",
+                 status == -1          ? 0
+                 : WIFSIGNALED(status) ? WTERMSIG(status)
+                                       : WEXITSTATUS(status));
     long long ignored;
     runOnce(commands[index], STDERR_FILENO, &ignored);
     return false;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv)
 {
     char *end = nullptr;
     long rounds = argc > 1 ? std::strtol(argv[1], &end, 10) : 0;
     if (argc < 4 || end == argv[1] || *end != '\0' || rounds < 1 || !readCommands(argc, argv, 2)) {
-        std::fprintf(stderr, "usage: launcher ROUNDS -- [NAME=VALUE...] PROGRAM [ARG...] [-- ...]...\n");
+        std::fprintf(stderr,
+                     "usage: launcher ROUNDS -- [NAME=VALUE...] PROGRAM [ARG...] [-- ...]...\n");
         return 2;
     }
     int nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
@@ -163,10 +167,9 @@ int main(int argc, char **argv)
         return 1;
     }
     long long elapsed;
-    for (int index = 0; index < commandCount; ++index) {
+    for (int index = 0; index < commandCount; ++index)
         if (!runChecked(index, nullFd, &elapsed))
             return 1;
-    }
     for (long round = 0; round < rounds; ++round) {
         for (int step = 0; step < commandCount; ++step) {
             int index = round % 2 == 0 ? step : commandCount - 1 - step;

@@ -151,8 +151,9 @@ struct ISCSI_TARGET_MAPPINGW;
 // anything, and a stride wrapped in 32 bits would pass a size check.
 constexpr uint64_t portalGroupStride(ULONG count)
 {
-    return count == 0 ? 4u : ((static_cast<uint64_t>(count) * sizeof(ISCSI_TARGET_PORTALW) + 9u) &
-                              ~static_cast<uint64_t>(3));
+    return count == 0 ? 4u
+                      : ((static_cast<uint64_t>(count) * sizeof(ISCSI_TARGET_PORTALW) + 9u) &
+                         ~static_cast<uint64_t>(3));
 }
 
 static_assert(sizeof(WCHAR16) == 2, "wide characters are 16 bits");
@@ -166,24 +167,23 @@ static_assert(offsetof(ISCSI_TARGET_PORTALW, Socket) == 1024, "portal layout");
 static_assert(offsetof(ISCSI_TARGET_PORTAL_GROUPW, Portals) == 4, "group layout");
 static_assert(sizeof(ISCSI_TARGET_PORTAL_GROUPW) == portalGroupStride(1), "stride of one");
 static_assert(portalGroupStride(0) == 4 && portalGroupStride(2) == 2060 &&
-              portalGroupStride(3) == 3084 && portalGroupStride(4) == 4112,
+                  portalGroupStride(3) == 3084 && portalGroupStride(4) == 4112,
               "stride rule");
-static_assert(portalGroupStride(0xFFFFFFFFu) == 4406636444676ull,
-              "no wrap for the largest count");
+static_assert(portalGroupStride(0xFFFFFFFFu) == 4406636444676ull, "no wrap for the largest count");
 static_assert(sizeof(ISCSI_AUTH_TYPES) == 4 && sizeof(ISCSI_DIGEST_TYPES) == 4,
               "enumerations are 32 bits");
 static_assert(offsetof(ISCSI_LOGIN_OPTIONS, Version) == 0 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, InformationSpecified) == 4 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, LoginFlags) == 8 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, AuthType) == 12 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, HeaderDigest) == 16 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, DataDigest) == 20 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, MaximumConnections) == 24 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, DefaultTime2Wait) == 28 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, DefaultTime2Retain) == 32 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, UsernameLength) == 36 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, PasswordLength) == 40 &&
-              offsetof(ISCSI_LOGIN_OPTIONS, Username) == (sizeof(void *) == 4 ? 44 : 48),
+                  offsetof(ISCSI_LOGIN_OPTIONS, InformationSpecified) == 4 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, LoginFlags) == 8 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, AuthType) == 12 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, HeaderDigest) == 16 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, DataDigest) == 20 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, MaximumConnections) == 24 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, DefaultTime2Wait) == 28 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, DefaultTime2Retain) == 32 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, UsernameLength) == 36 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, PasswordLength) == 40 &&
+                  offsetof(ISCSI_LOGIN_OPTIONS, Username) == (sizeof(void *) == 4 ? 44 : 48),
               "login options field order");
 static_assert(sizeof(void *) != 4 || sizeof(ISCSI_LOGIN_OPTIONS) == 52,
               "32-bit login options record is 52 bytes");
@@ -220,15 +220,13 @@ ISDSC_STATUS ISDSC_API RemoveIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
 
 // Writes the list of known target names into Buffer (*BufferSize characters);
 // with ForceUpdate the send-target portals are asked again first.
-ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate,
-                                           ULONG *BufferSize /* IN/OUT */,
+ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSize /* IN/OUT */,
                                            WCHAR16 *Buffer /* OUT */);
 
 // Answers one class of information about TargetName.  *BufferSize counts
 // bytes: with a null or too small Buffer the result is 122 and *BufferSize
 // the bytes needed; with status 0 *BufferSize is the bytes written.
-ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
-                                                  WCHAR16 *DiscoveryMechanism,
+ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechanism,
                                                   TARGET_INFORMATION_CLASS InfoClass,
                                                   ULONG *BufferSize /* IN/OUT */,
                                                   PVOID Buffer /* OUT */);
@@ -236,24 +234,19 @@ ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
 // Logs TargetName in through TargetPortal.  With IsPersistent the login is
 // recorded for the service to restore at each start; otherwise it takes
 // effect at once and fills both identifiers.
-ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName,
-                                         BOOLEAN IsInformationalSession,
-                                         WCHAR16 *InitiatorInstance,
-                                         ULONG InitiatorPortNumber,
+ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
+                                         WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
                                          ISCSI_TARGET_PORTALW *TargetPortal,
                                          ISCSI_SECURITY_FLAGS SecurityFlags,
                                          ISCSI_TARGET_MAPPINGW *Mappings,
-                                         ISCSI_LOGIN_OPTIONS *LoginOptions,
-                                         ULONG KeySize,
-                                         CHAR *Key,
-                                         BOOLEAN IsPersistent,
+                                         ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize,
+                                         CHAR *Key, BOOLEAN IsPersistent,
                                          ISCSI_UNIQUE_SESSION_ID *UniqueSessionId /* OUT */,
                                          ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId /* OUT */);
 
 // Removes the persistent login of TargetName through Portal.
 ISDSC_STATUS ISDSC_API RemoveIScsiPersistentTargetW(WCHAR16 *InitiatorInstance,
-                                                    ULONG InitiatorPortNumber,
-                                                    WCHAR16 *TargetName,
+                                                    ULONG InitiatorPortNumber, WCHAR16 *TargetName,
                                                     ISCSI_TARGET_PORTALW *Portal);
 
 }  // extern "C"

@@ -66,7 +66,8 @@ ULONG renderMessageText(const char *stored, WCHAR16 *buffer, ULONG room)
             at += 2;
         } else {
             // A malformed byte shows as U+FFFD; the text goes on after it.
-            put(&state, static_cast<unsigned long>(decodeUtf8(text, SIZE_MAX, &at, UTF8_SUBSTITUTE)));
+            put(&state,
+                static_cast<unsigned long>(decodeUtf8(text, SIZE_MAX, &at, UTF8_SUBSTITUTE)));
         }
     }
     if (state.overflow)
@@ -78,9 +79,8 @@ ULONG renderMessageText(const char *stored, WCHAR16 *buffer, ULONG room)
 ULONG lookupMessageTable(const MessageTableEntry *table, size_t entries, ULONG code,
                          WCHAR16 *buffer, ULONG room)
 {
-    for (size_t i = 0; i < entries; i++) {
+    for (size_t i = 0; i < entries; i++)
         if (table[i].code == code)
             return renderMessageText(table[i].text, buffer, room);
-    }
     return 0;
 }

@@ -17,7 +17,7 @@
 
 struct MessageTableEntry {
     ULONG code;
-    const char *text;   // as stored: UTF-8, lines ended by "\r\n"
+    const char *text;  // as stored: UTF-8, lines ended by "\r\n"
 };
 
 // Renders `stored` into buffer[room].  Returns the characters stored before
@@ -33,8 +33,7 @@ ULONG lookupMessageTable(const MessageTableEntry *table, size_t entries, ULONG c
 #ifndef _WIN32
 // The service library's own table.  Every library that provides the service
 // operations provides this too.  languageId 0 is the default language.
-extern "C" ULONG lookupServiceMessage(ULONG code, ULONG languageId, WCHAR16 *buffer,
-                                      ULONG room);
+extern "C" ULONG lookupServiceMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room);
 
 // The system's table of general codes (87, 122, 8, ...).
 ULONG lookupSystemMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room);

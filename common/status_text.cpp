@@ -18,8 +18,8 @@ ULONG lookupStatusText(ISDSC_STATUS status, WCHAR16 *buffer)
 #ifdef _WIN32
     // From the discovery library's table first, then the system's; no line
     // breaks of its own, the stored ones ignored (width mask 0xFF).
-    const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE |
-                        FORMAT_MESSAGE_MAX_WIDTH_MASK;
+    const DWORD flags =
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_MAX_WIDTH_MASK;
     return FormatMessageW(flags, GetModuleHandleW(L"iscsidsc.dll"), status, 0,
                           reinterpret_cast<LPWSTR>(buffer), kLookupRoom, nullptr);
 #else

@@ -57,21 +57,29 @@ long malformedSequence(size_t *at, size_t next, Utf8Malformed malformed)
     return 0xFFFD;
 }
 
-enum LengthModifier { kNone, kShort, kLong, kLongLong, kSize, kInt64 };
+enum LengthModifier {
+    kNone,
+    kShort,
+    kLong,
+    kLongLong,
+    kSize,
+    kInt64
+};
 
 // One conversion directive after the '%'.
 struct Directive {
     char flags[8];
-    int width;       // -1: none
-    int precision;   // -1: none
+    int width;      // -1: none
+    int precision;  // -1: none
     LengthModifier length;
-    bool wideText;   // %ws / %ls / %S in an 8-bit format, %s in a wide one
-    bool narrowText; // %hs in a wide format
+    bool wideText;    // %ws / %ls / %S in an 8-bit format, %s in a wide one
+    bool narrowText;  // %hs in a wide format
 };
 
 // Emits a number through snprintf, which all C libraries agree on for these
 // conversions once the argument has a fixed width.
-void emitNumber(const FormatSink &sink, const Directive &directive, char conversion, va_list *arguments)
+void emitNumber(const FormatSink &sink, const Directive &directive, char conversion,
+                va_list *arguments)
 {
     char pattern[32];
     size_t at = 0;
@@ -79,9 +87,11 @@ void emitNumber(const FormatSink &sink, const Directive &directive, char convers
     for (const char *f = directive.flags; *f != 0; f++)
         pattern[at++] = *f;
     if (directive.width >= 0)
-        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, "%d", directive.width));
+        at +=
+            static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, "%d", directive.width));
     if (directive.precision >= 0)
-        at += static_cast<size_t>(snprintf(pattern + at, sizeof pattern - at, ".%d", directive.precision));
+        at += static_cast<size_t>(
+            snprintf(pattern + at, sizeof pattern - at, ".%d", directive.precision));
     pattern[at] = 0;
 
     char digits[96];
@@ -106,7 +116,7 @@ void emitNumber(const FormatSink &sink, const Directive &directive, char convers
         // int, short and 32-bit long (the Windows long) all arrive as int.
         snprintf(full, sizeof full, "%s%s", pattern, suffix);
         int value = directive.length == kLong ? static_cast<int>(va_arg(*arguments, long))
-                                         : va_arg(*arguments, int);
+                                              : va_arg(*arguments, int);
         if (directive.length == kShort)
             value = isSigned ? static_cast<short>(value) : static_cast<unsigned short>(value);
         if (isSigned)
@@ -135,7 +145,8 @@ void emitText(const FormatSink &sink, const Directive &directive, bool wide, va_
         length = wideLengthBounded(static_cast<const WCHAR16 *>(text), limit);
     else
         length = narrowLengthBounded(static_cast<const char *>(text), limit);
-    int pad = directive.width > static_cast<int>(length) ? directive.width - static_cast<int>(length) : 0;
+    int pad =
+        directive.width > static_cast<int>(length) ? directive.width - static_cast<int>(length) : 0;
     if (!hasFlag(directive, '-'))
         emitPadding(sink, pad);
     if (wide)
@@ -157,8 +168,8 @@ size_t expandConversion(const FormatSink &sink, const CharT *format, bool wideFo
     directive.precision = -1;
     size_t at = 0;
     size_t flagCount = 0;
-    while (format[at] == '-' || format[at] == '0' || format[at] == '+' ||
-           format[at] == ' ' || format[at] == '#') {
+    while (format[at] == '-' || format[at] == '0' || format[at] == '+' || format[at] == ' ' ||
+           format[at] == '#') {
         if (flagCount < sizeof directive.flags - 1)
             directive.flags[flagCount++] = static_cast<char>(format[at]);
         at++;
@@ -197,9 +208,8 @@ size_t expandConversion(const FormatSink &sink, const CharT *format, bool wideFo
     if (format[at] == 'h') {
         at++;
         directive.length = kShort;
-        if (format[at] == 's') {
+        if (format[at] == 's')
             directive.narrowText = true;
-        }
     } else if (format[at] == 'l') {
         at++;
         directive.length = kLong;
@@ -222,7 +232,12 @@ size_t expandConversion(const FormatSink &sink, const CharT *format, bool wideFo
 
     CharT conversion = format[at];
     switch (conversion) {
-    case 'd': case 'i': case 'u': case 'x': case 'X': case 'o':
+    case 'd':
+    case 'i':
+    case 'u':
+    case 'x':
+    case 'X':
+    case 'o':
         emitNumber(sink, directive, static_cast<char>(conversion), arguments);
         break;
     case 'c': {
@@ -342,8 +357,8 @@ size_t wideToUtf8(const WCHAR16 *text, size_t length, char *out, size_t room)
     size_t written = 0;
     for (size_t i = 0; i < length; i++) {
         uint32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length &&
-            text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
             i++;
         } else if (code >= 0xD800 && code <= 0xDFFF) {
@@ -368,7 +383,7 @@ long decodeUtf8(const unsigned char *text, size_t length, size_t *at, Utf8Malfor
     const unsigned char lead = text[start];
     size_t extra;
     long code;
-    long minimum;   // below it the form is overlong
+    long minimum;  // below it the form is overlong
     if (lead < 0x80) {
         *at = start + 1;
         return lead;

@@ -43,8 +43,8 @@ size_t wideToUtf8(const WCHAR16 *text, size_t length, char *out, size_t room);
 // missing continuation byte, an overlong form, an encoded surrogate or a
 // value above 0x10FFFF.
 enum Utf8Malformed {
-    UTF8_SUBSTITUTE,   // U+FFFD in its place, and the text goes on after it
-    UTF8_REFUSE        // -1: the caller refuses the whole text
+    UTF8_SUBSTITUTE,  // U+FFFD in its place, and the text goes on after it
+    UTF8_REFUSE       // -1: the caller refuses the whole text
 };
 
 // Decodes the UTF-8 sequence that begins at text[*at] and moves *at past it;

@@ -10,7 +10,7 @@ namespace {
 // text would need.  8-bit pieces are widened byte for byte.
 struct BoundedWideWriter {
     WCHAR16 *buffer;
-    size_t room;     // characters available before the terminator slot
+    size_t room;  // characters available before the terminator slot
     size_t written;
     size_t needed;
 };

@@ -11,8 +11,8 @@
 
 // Results of printBounded and copyBounded.
 #define BOUNDED_OK 0u
-#define BOUNDED_INVALID_ARGUMENT 0x80070057u   // count 0 or above 0x7FFFFFFF
-#define BOUNDED_TRUNCATED 0x8007007Au          // text cut to count - 1 characters
+#define BOUNDED_INVALID_ARGUMENT 0x80070057u  // count 0 or above 0x7FFFFFFF
+#define BOUNDED_TRUNCATED 0x8007007Au         // text cut to count - 1 characters
 
 #define BOUNDED_MAX_COUNT 0x7FFFFFFFu
 

@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         size_t length = 0;
         while (at < size && data[at] != 0 && length < kMaxName)
             name[length++] = static_cast<char>(data[at++]);
-        at++;   // the 0 byte, or past the end
+        at++;  // the 0 byte, or past the end
         name[length] = 0;
 
         int exitCode = runTessmark(kOperations[operation], name);

@@ -26,7 +26,7 @@ const int kMaxArguments = 48;
 // What the grammar should make of the arguments.
 struct ModelPortal {
     const char *address;
-    const char *portText;   // null: the default "3260"
+    const char *portText;  // null: the default "3260"
     ULONG initiatorPort;
 };
 
@@ -172,7 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t start = 0;
     while (start < size && argc <= kMaxArguments) {
         const void *zero = memchr(data + start, 0, size - start);
-        size_t end = zero != nullptr ? static_cast<size_t>(static_cast<const uint8_t *>(zero) - data) : size;
+        size_t end =
+            zero != nullptr ? static_cast<size_t>(static_cast<const uint8_t *>(zero) - data) : size;
         char *argument = static_cast<char *>(malloc(end - start + 1));
         if (argument == nullptr)
             break;
@@ -187,7 +188,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ModelResult model = modelCommandLine(argc, argv);
 
     if ((result == COMMAND_LINE_REFUSED) != model.refused)
-        finding(model.refused ? "accepted what the grammar refuses" : "refused what the grammar accepts", 0);
+        finding(model.refused ? "accepted what the grammar refuses"
+                              : "refused what the grammar accepts",
+                0);
     if (result == COMMAND_LINE_ACCEPTED) {
         if (gOptions.portalCount != model.count)
             finding("portal count", 0);
@@ -206,7 +209,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const ModelPortal &expected = model.portals[i];
             if (portal.address == nullptr || !widenedEquals(portal.address, expected.address))
                 finding("address is not the widened argument", i);
-            if (!widenedEquals(portal.portText, expected.portText != nullptr ? expected.portText : "3260"))
+            if (!widenedEquals(portal.portText,
+                               expected.portText != nullptr ? expected.portText : "3260"))
                 finding("port text is not the widened value", i);
             if (portal.initiatorPort != expected.initiatorPort)
                 finding("initiator port", i);

@@ -20,9 +20,9 @@ void startFuzzInput(FuzzInput *input, const uint8_t *data, size_t size);
 
 size_t fuzzBytesLeft(const FuzzInput *input);
 uint8_t takeFuzzByte(FuzzInput *input);
-uint16_t takeFuzzU16(FuzzInput *input);   // little-endian
-uint32_t takeFuzzU32(FuzzInput *input);   // little-endian
-uint64_t takeFuzzU64(FuzzInput *input);   // little-endian
+uint16_t takeFuzzU16(FuzzInput *input);  // little-endian
+uint32_t takeFuzzU32(FuzzInput *input);  // little-endian
+uint64_t takeFuzzU64(FuzzInput *input);  // little-endian
 
 // Copies the next `count` bytes into out[count]; the part past the end of
 // the input is zeros.  Returns the bytes that came from the input.

@@ -204,7 +204,7 @@ void buildPortalGroupPayload()
             appendPayload(kZeros, 1);
     }
     if ((lies & 0x04) != 0 && gPayloadSize > 0)
-        gPayloadSize -= takeFuzzU16(&gInput) % (gPayloadSize + 1);   // cut short
+        gPayloadSize -= takeFuzzU16(&gInput) % (gPayloadSize + 1);  // cut short
 }
 
 // One login-options record, then the user name's bytes; the pointers are
@@ -257,7 +257,8 @@ void buildPayload(int infoClass)
         buildLoginOptionsPayload();
         break;
     default: {
-        ULONG value = takeFuzzByte(&gInput) < 0xC0 ? takeFuzzByte(&gInput) % 4 : takeFuzzU32(&gInput);
+        ULONG value =
+            takeFuzzByte(&gInput) < 0xC0 ? takeFuzzByte(&gInput) % 4 : takeFuzzU32(&gInput);
         appendPayloadUlong(value);
         break;
     }
@@ -369,8 +370,7 @@ ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN /*ForceUpdate*/, ULONG *Buffe
     return answerList(BufferSize, Buffer);
 }
 
-ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
-                                                  WCHAR16 *DiscoveryMechanism,
+ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechanism,
                                                   TARGET_INFORMATION_CLASS InfoClass,
                                                   ULONG *BufferSize, PVOID Buffer)
 {
@@ -391,13 +391,13 @@ ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
             *BufferSize = gSizeAsked;
             gAwaitingBuffer = true;
         } else if ((takeFuzzByte(&gInput) & 0x0F) == 0x0F) {
-            *BufferSize = takeFuzzU32(&gInput);   // a size with no meaning
+            *BufferSize = takeFuzzU32(&gInput);  // a size with no meaning
         }
         return status;
     }
 
     if (!gAwaitingBuffer || infoClass != gPayloadClass)
-        buildPayload(infoClass);   // a buffer offered at once
+        buildPayload(infoClass);  // a buffer offered at once
     else if (*BufferSize != gSizeAsked)
         contractBroken("the buffer is not the size the service asked for");
     gAwaitingBuffer = false;
@@ -421,15 +421,12 @@ ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
     return status;
 }
 
-ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN /*IsInformationalSession*/,
-                                         WCHAR16 *InitiatorInstance, ULONG /*InitiatorPortNumber*/,
-                                         ISCSI_TARGET_PORTALW *TargetPortal,
-                                         ISCSI_SECURITY_FLAGS /*SecurityFlags*/,
-                                         ISCSI_TARGET_MAPPINGW * /*Mappings*/,
-                                         ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize,
-                                         CHAR *Key, BOOLEAN /*IsPersistent*/,
-                                         ISCSI_UNIQUE_SESSION_ID *UniqueSessionId,
-                                         ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
+ISDSC_STATUS ISDSC_API LoginIScsiTargetW(
+    WCHAR16 *TargetName, BOOLEAN /*IsInformationalSession*/, WCHAR16 *InitiatorInstance,
+    ULONG /*InitiatorPortNumber*/, ISCSI_TARGET_PORTALW *TargetPortal,
+    ISCSI_SECURITY_FLAGS /*SecurityFlags*/, ISCSI_TARGET_MAPPINGW * /*Mappings*/,
+    ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize, CHAR *Key, BOOLEAN /*IsPersistent*/,
+    ISCSI_UNIQUE_SESSION_ID *UniqueSessionId, ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
 {
     gCalls++;
     if (TargetName == nullptr)

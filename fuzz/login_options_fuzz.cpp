@@ -36,7 +36,8 @@ void expect(const char *format, ...)
 {
     va_list arguments;
     va_start(arguments, format);
-    int n = vsnprintf(gExpected + gExpectedLength, kOutputRoom - gExpectedLength, format, arguments);
+    int n =
+        vsnprintf(gExpected + gExpectedLength, kOutputRoom - gExpectedLength, format, arguments);
     va_end(arguments);
     if (n > 0)
         gExpectedLength += static_cast<size_t>(n);
@@ -48,12 +49,11 @@ void expectDump(const unsigned char *bytes, ULONG count)
 {
     for (ULONG start = 0; start < count; start += 16) {
         expect("%s", "                          ");
-        for (ULONG column = 0; column < 16; column++) {
+        for (ULONG column = 0; column < 16; column++)
             if (start + column < count)
                 expect("%02x ", bytes[start + column]);
             else
                 expect("   ");
-        }
         expect("    ");
         for (ULONG column = 0; column < 16 && start + column < count; column++) {
             unsigned char byte = bytes[start + column];
@@ -89,11 +89,13 @@ void expectLoginOptions(const char *prefix, const ISCSI_LOGIN_OPTIONS &options)
     if (mask & 0x2)
         expectDigest(prefix, "Data Digest          ", dataDigest);
     if (mask & 0x4)
-        expect("%sMaximum Connections  : %d\n", prefix, static_cast<int>(options.MaximumConnections));
+        expect("%sMaximum Connections  : %d\n", prefix,
+               static_cast<int>(options.MaximumConnections));
     if (mask & 0x8)
         expect("%sDefault Time 2 Wait  : %d\n", prefix, static_cast<int>(options.DefaultTime2Wait));
     if (mask & 0x10)
-        expect("%sDefault Time 2 Retain: %d\n", prefix, static_cast<int>(options.DefaultTime2Retain));
+        expect("%sDefault Time 2 Retain: %d\n", prefix,
+               static_cast<int>(options.DefaultTime2Retain));
     expect("%sLogin Flags          : 0x%x\n", prefix, options.LoginFlags);
     if (options.LoginFlags & 0x1)
         expect("%s                       Require IPsec\n", prefix);
@@ -216,9 +218,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (name == nullptr)
         return 0;
     takeFuzzBytes(&input, name, nameBytes);
-    options.Password = nullptr;   // never read: no pointer to give it
+    options.Password = nullptr;  // never read: no pointer to give it
     if ((control & 0x01) != 0) {
-        options.Username = nullptr;   // any length: the label, no rows
+        options.Username = nullptr;  // any length: the label, no rows
     } else {
         options.Username = name;
         if (options.UsernameLength > nameBytes)

@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (exitCode != EXIT_DONE && exitCode != EXIT_FAILED && exitCode != EXIT_USAGE)
         finding("exit code outside 0..2");
-    if (exitCode == EXIT_USAGE && written < sizeof gOutput - 1 && strstr(gOutput, "\nusage: ") == nullptr)
+    if (exitCode == EXIT_USAGE && written < sizeof gOutput - 1 &&
+        strstr(gOutput, "\nusage: ") == nullptr)
         finding("usage exit without the usage text");
     return 0;
 }

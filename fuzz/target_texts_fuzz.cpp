@@ -49,7 +49,7 @@ char *takeText(FuzzInput *input, size_t limit)
 void checkTargetAddress(FuzzInput *input)
 {
     size_t room = takeFuzzByte(input) < 0x40 ? takeFuzzU16(input) % (PORTAL_ADDRESS_BYTES + 1)
-                                              : PORTAL_ADDRESS_BYTES;
+                                             : PORTAL_ADDRESS_BYTES;
     char *text = takeText(input, 4096);
     char *address = static_cast<char *>(malloc(room > 0 ? room : 1));
     if (address == nullptr)
@@ -114,7 +114,8 @@ bool validUtf8(const char *text)
                 return false;
             value = (value << 6) | (*at & 0x3Fu);
         }
-        if ((extra == 2 && value < 0x800) || (extra == 3 && (value < 0x10000 || value > 0x10FFFF)) ||
+        if ((extra == 2 && value < 0x800) ||
+            (extra == 3 && (value < 0x10000 || value > 0x10FFFF)) ||
             (value >= 0xD800 && value <= 0xDFFF))
             return false;
     }
@@ -227,7 +228,8 @@ void checkPortalGroups(FuzzInput *input)
         ULONG size = room;
         ISDSC_STATUS status = deliverAnswer(answer, &size, room > 0 ? buffer : nullptr);
         if (room < answer.size || room == 0) {
-            if (answer.size > 0 && (status != ISDSC_ERROR_INSUFFICIENT_BUFFER || size != answer.size))
+            if (answer.size > 0 &&
+                (status != ISDSC_ERROR_INSUFFICIENT_BUFFER || size != answer.size))
                 finding("a short buffer did not get 122 and the size");
         } else if (status != ISDSC_SUCCESS || size != answer.size ||
                    memcmp(buffer, answer.bytes, answer.size) != 0) {

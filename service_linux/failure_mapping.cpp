@@ -94,9 +94,9 @@ ISDSC_STATUS statusForLibraryText(ExchangeStep step, const char *text)
                            : SERVICE_LOGIN_REJECTED;
     }
     long error = numberAfter(text, "errno:");
-    if (error < 0 && (strstr(text, "socket error") != nullptr ||
-                      strstr(text, "Connect failed") != nullptr ||
-                      strstr(text, "Failed to open iscsi socket") != nullptr))
+    if (error < 0 &&
+        (strstr(text, "socket error") != nullptr || strstr(text, "Connect failed") != nullptr ||
+         strstr(text, "Failed to open iscsi socket") != nullptr))
         error = lastParenthesizedNumber(text);
     if (error >= 0)
         return statusForNetworkErrno(static_cast<int>(error));

@@ -47,7 +47,7 @@ struct ContextState {
 struct OpenSession {
     iscsi_context *context;
     ContextState *state;
-    pid_t owner;   // a forked child inherits the table, not the sessions
+    pid_t owner;  // a forked child inherits the table, not the sessions
 };
 
 OpenSession *gSessions = nullptr;
@@ -95,23 +95,23 @@ struct Exchange {
     // What to do; set before the first step.
     const PortalEndpoint *portal;
     const char *initiatorName;
-    const char *targetName;       // null: a discovery session
+    const char *targetName;  // null: a discovery session
     const ChapCredentials *chap;
     bool headerDigest;
-    DiscoveryList *discovery;     // a discovery's answer goes here
-    long long lastDeadline;       // no step runs past it (LLONG_MAX: none)
+    DiscoveryList *discovery;  // a discovery's answer goes here
+    long long lastDeadline;    // no step runs past it (LLONG_MAX: none)
     // Progress.
     ExchangeStep step;
     bool finished;
-    long long deadline;           // of the running step; the addresses of a
-                                  // portal share the connect step's
-    LookupRequest *lookup;        // while a host name is looked up
+    long long deadline;     // of the running step; the addresses of a
+                            // portal share the connect step's
+    LookupRequest *lookup;  // while a host name is looked up
     ResolvedEndpoints endpoints;
     int nextEndpoint;
     ULONG loginNumber;
     iscsi_context *context;
     ContextState *state;
-    ISDSC_STATUS status;          // 0 or the failure that ended the exchange
+    ISDSC_STATUS status;  // 0 or the failure that ended the exchange
 };
 
 // Takes up to MAX_ENDPOINTS addresses of a lookup's answer, in its order.
@@ -122,10 +122,10 @@ ISDSC_STATUS numericEndpoints(const struct addrinfo *found, USHORT port, Resolve
     for (const struct addrinfo *at = found; at != nullptr && out->count < MAX_ENDPOINTS;
          at = at->ai_next) {
         char host[NI_MAXHOST];
-        result = getnameinfo(at->ai_addr, at->ai_addrlen, host, sizeof host, nullptr, 0,
-                             NI_NUMERICHOST);
-        if (result == 0 && formatEndpoint(host, port, out->text[out->count],
-                                          sizeof out->text[out->count]))
+        result =
+            getnameinfo(at->ai_addr, at->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST);
+        if (result == 0 &&
+            formatEndpoint(host, port, out->text[out->count], sizeof out->text[out->count]))
             out->count++;
     }
     if (out->count > 0)
@@ -211,9 +211,9 @@ iscsi_context *createContext(const Exchange &exchange)
     iscsi_set_header_digest(created, exchange.headerDigest ? ISCSI_HEADER_DIGEST_CRC32C
                                                            : ISCSI_HEADER_DIGEST_NONE);
     const char *targetName = exchange.targetName;
-    bool configured = iscsi_set_session_type(created, targetName == nullptr
-                                                          ? ISCSI_SESSION_DISCOVERY
-                                                          : ISCSI_SESSION_NORMAL) == 0;
+    bool configured =
+        iscsi_set_session_type(created, targetName == nullptr ? ISCSI_SESSION_DISCOVERY
+                                                              : ISCSI_SESSION_NORMAL) == 0;
     if (configured && targetName != nullptr)
         configured = iscsi_set_targetname(created, targetName) == 0;
     if (configured && exchange.chap->enabled)
@@ -390,8 +390,8 @@ void startLogin(Exchange *exchange)
     exchange->step = STEP_LOGIN;
     exchange->deadline = stepDeadline(exchange);
     if (iscsi_login_async(exchange->context, loginFinished, exchange->state) != 0)
-        finish(exchange, failureStatus(STEP_LOGIN, FAILURE_LIBRARY, 0,
-                                       iscsi_get_error(exchange->context)));
+        finish(exchange,
+               failureStatus(STEP_LOGIN, FAILURE_LIBRARY, 0, iscsi_get_error(exchange->context)));
 }
 
 void startSendTargets(Exchange *exchange)
@@ -401,8 +401,8 @@ void startSendTargets(Exchange *exchange)
     exchange->state->discovery = exchange->discovery;
     exchange->state->discoveryPortal = exchange->portal;
     if (iscsi_discovery_async(exchange->context, discoveryFinished, exchange->state) != 0)
-        finish(exchange, failureStatus(STEP_TEXT, FAILURE_LIBRARY, 0,
-                                       iscsi_get_error(exchange->context)));
+        finish(exchange,
+               failureStatus(STEP_TEXT, FAILURE_LIBRARY, 0, iscsi_get_error(exchange->context)));
 }
 
 // A logout changes nothing of the exchange's status; one that fails or
@@ -472,12 +472,11 @@ void advance(Exchange *exchange)
 // Finishes every exchange that has not finished, with status.
 void abandonAll(Exchange *exchanges, size_t count, ISDSC_STATUS status)
 {
-    for (size_t i = 0; i < count; i++) {
+    for (size_t i = 0; i < count; i++)
         if (!exchanges[i].finished && exchanges[i].step == STEP_LOGOUT)
             exchanges[i].finished = true;
         else if (!exchanges[i].finished)
             finish(&exchanges[i], status);
-    }
 }
 
 // Drives every exchange on one poll loop until each has finished.  Each
@@ -500,7 +499,7 @@ void runExchanges(Exchange *exchanges, size_t count)
         }
         size_t pending = 0;
         bool lookingUp = false;
-        bool moved = false;   // a step ended without the poll: look again at once
+        bool moved = false;  // a step ended without the poll: look again at once
         long long wake = LLONG_MAX;
         for (size_t i = 0; i < count; i++) {
             Exchange *exchange = &exchanges[i];
@@ -547,8 +546,7 @@ void runExchanges(Exchange *exchanges, size_t count)
             int error = 0;
             socklen_t length = sizeof error;
             if (exchange->step == STEP_CONNECT &&
-                getsockopt(watched[k].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                error != 0)
+                getsockopt(watched[k].fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error != 0)
                 stepFailed(exchange, failureStatus(STEP_CONNECT, FAILURE_ERRNO, error, nullptr));
             else if (iscsi_service(exchange->context, events) < 0)
                 stepFailed(exchange, failureStatus(exchange->step, FAILURE_LIBRARY, 0,
@@ -663,8 +661,8 @@ unsigned long long buildIsid(unsigned long processId, ULONG randomBits, ULONG lo
     // namespace shares; the qualifier is the login's number, unique in the
     // process, mixed with 16 random bits, which tell apart processes of
     // other namespaces (containers) that have the same id.
-    unsigned long long field =
-        (static_cast<unsigned long long>((randomBits >> 16) & 0x3u) << 22) | (processId & 0x3FFFFFul);
+    unsigned long long field = (static_cast<unsigned long long>((randomBits >> 16) & 0x3u) << 22) |
+                               (processId & 0x3FFFFFul);
     unsigned long long qualifier = (loginNumber ^ randomBits) & 0xFFFFu;
     return (0x80ull << 40) | (field << 16) | qualifier;
 }
@@ -672,7 +670,8 @@ unsigned long long buildIsid(unsigned long processId, ULONG randomBits, ULONG lo
 ISDSC_STATUS discoverTargets(const PortalEndpoint &portal, const char *initiatorName,
                              const ChapCredentials &chap, DiscoveryList *out)
 {
-    DiscoveryRequest *request = static_cast<DiscoveryRequest *>(calloc(1, sizeof(DiscoveryRequest)));
+    DiscoveryRequest *request =
+        static_cast<DiscoveryRequest *>(calloc(1, sizeof(DiscoveryRequest)));
     if (request == nullptr)
         return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     request->portal = portal;

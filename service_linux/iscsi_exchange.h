@@ -21,19 +21,19 @@
 
 struct ChapCredentials {
     bool enabled;
-    char username[256];   // terminated, 1 to 255 bytes
-    char password[256];   // terminated, 0 to 255 bytes
+    char username[256];  // terminated, 1 to 255 bytes
+    char password[256];  // terminated, 0 to 255 bytes
 };
 
 struct PortalEndpoint {
-    char address[PORTAL_ADDRESS_BYTES];   // host name or address, IPv6 without brackets
+    char address[PORTAL_ADDRESS_BYTES];  // host name or address, IPv6 without brackets
     USHORT port;
 };
 
 // One portal of one target in a SendTargets answer.
 struct DiscoveryRecord {
     char target[ISCSI_NAME_BYTES];
-    ULONG targetOrdinal;                  // position of the target in the answer
+    ULONG targetOrdinal;  // position of the target in the answer
     char address[PORTAL_ADDRESS_BYTES];
     USHORT socket;
     ULONG tag;
@@ -76,8 +76,8 @@ struct DiscoveryRequest {
     PortalEndpoint portal;
     const char *initiatorName;
     ChapCredentials chap;
-    DiscoveryList found;    // out: as discoverTargets fills it (empty on entry)
-    ISDSC_STATUS status;    // out: as discoverTargets returns it
+    DiscoveryList found;  // out: as discoverTargets fills it (empty on entry)
+    ISDSC_STATUS status;  // out: as discoverTargets returns it
 };
 
 // The discoveries of every request at once, on one poll loop: together

@@ -56,7 +56,7 @@ ISDSC_STATUS chapFromSettings(const LoginSettings &settings, const char *nodeNam
         settings.headerDigest > ISCSI_DIGEST_TYPE_CRC32C)
         return SERVICE_NOT_SUPPORTED;
     ULONG authType = (specified & ISCSI_LOGIN_OPTIONS_AUTH_TYPE) != 0 ? settings.authType
-                                                                       : ULONG{ISCSI_NO_AUTH_TYPE};
+                                                                      : ULONG{ISCSI_NO_AUTH_TYPE};
     if (authType == ISCSI_NO_AUTH_TYPE)
         return ISDSC_SUCCESS;
     if (authType != ISCSI_CHAP_AUTH_TYPE)

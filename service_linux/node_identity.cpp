@@ -11,10 +11,9 @@ namespace {
 
 bool allHex(const char *text, size_t count)
 {
-    for (size_t i = 0; i < count; i++) {
+    for (size_t i = 0; i < count; i++)
         if (!isxdigit(static_cast<unsigned char>(text[i])))
             return false;
-    }
     return text[count] == 0;
 }
 
@@ -37,10 +36,9 @@ bool isValidIscsiName(const char *name)
     if (strncmp(name, "iqn.", 4) != 0 || length < 12)
         return false;
     const char *date = name + 4;  // yyyy-mm.
-    for (int i = 0; i < 7; i++) {
+    for (int i = 0; i < 7; i++)
         if (i == 4 ? date[i] != '-' : !isdigit(static_cast<unsigned char>(date[i])))
             return false;
-    }
     return date[7] == '.' && date[8] != 0;
 }
 

@@ -8,9 +8,9 @@
 #define HOST_INITIATOR_NAME_FILE "/etc/iscsi/initiatorname.iscsi"
 
 enum NameFileResult {
-    NAME_FILE_ABSENT,   // no file, or no InitiatorName= line in it
-    NAME_FILE_FOUND,    // the name is in out
-    NAME_FILE_INVALID   // the line holds no valid iSCSI name
+    NAME_FILE_ABSENT,  // no file, or no InitiatorName= line in it
+    NAME_FILE_FOUND,   // the name is in out
+    NAME_FILE_INVALID  // the line holds no valid iSCSI name
 };
 
 // Reads the first "InitiatorName=" line of an open-iscsi name file (blanks

@@ -107,8 +107,8 @@ bool parseTargetAddress(const char *text, char *address, size_t addressRoom, USH
 bool formatEndpoint(const char *address, USHORT port, char *out, size_t room)
 {
     bool bracket = strchr(address, ':') != nullptr && address[0] != '[';
-    int written = snprintf(out, room, bracket ? "[%s]:%u" : "%s:%u", address,
-                           static_cast<unsigned>(port));
+    int written =
+        snprintf(out, room, bracket ? "[%s]:%u" : "%s:%u", address, static_cast<unsigned>(port));
     return written >= 0 && static_cast<size_t>(written) < room;
 }
 

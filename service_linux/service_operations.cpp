@@ -60,11 +60,10 @@ bool gNodeNameKnown = false;
 // oldest goes when all are taken).  Null when there is none and !create.
 PortalNote *notePortal(const char *address, USHORT socket, bool create)
 {
-    for (size_t i = 0; i < kPortalNotes; i++) {
+    for (size_t i = 0; i < kPortalNotes; i++)
         if (gPortalNotes[i].inUse && gPortalNotes[i].socket == socket &&
             strcmp(gPortalNotes[i].address, address) == 0)
             return &gPortalNotes[i];
-    }
     if (!create)
         return nullptr;
     PortalNote *note = &gPortalNotes[gNextPortalNote];
@@ -95,8 +94,8 @@ ISDSC_STATUS findNodeName(const char **name)
         *name = gNodeName;
         return ISDSC_SUCCESS;
     }
-    NameFileResult fromFile = readInitiatorNameFile(HOST_INITIATOR_NAME_FILE, gNodeName,
-                                                    sizeof gNodeName);
+    NameFileResult fromFile =
+        readInitiatorNameFile(HOST_INITIATOR_NAME_FILE, gNodeName, sizeof gNodeName);
     if (fromFile == NAME_FILE_INVALID)
         return SERVICE_INITIATOR_NAME_INVALID;
     if (fromFile == NAME_FILE_ABSENT) {
@@ -161,7 +160,7 @@ ISDSC_STATUS readPortal(const ISCSI_TARGET_PORTALW *portal, PortalEndpoint *endp
     memset(endpoint, 0, sizeof *endpoint);
     if (portal == nullptr || portal->Socket == 0 ||
         !convertWideToUtf8(portal->Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, endpoint->address,
-                    sizeof endpoint->address) ||
+                           sizeof endpoint->address) ||
         endpoint->address[0] == 0)
         return ISDSC_ERROR_INVALID_PARAMETER;
     endpoint->port = portal->Socket;
@@ -170,7 +169,8 @@ ISDSC_STATUS readPortal(const ISCSI_TARGET_PORTALW *portal, PortalEndpoint *endp
 
 ISDSC_STATUS readTargetName(const WCHAR16 *name, char *out, size_t room)
 {
-    if (name == nullptr || !convertWideToUtf8(name, MAX_ISCSI_NAME_LEN + 1, out, room) || out[0] == 0)
+    if (name == nullptr || !convertWideToUtf8(name, MAX_ISCSI_NAME_LEN + 1, out, room) ||
+        out[0] == 0)
         return ISDSC_ERROR_INVALID_PARAMETER;
     return ISDSC_SUCCESS;
 }
@@ -312,11 +312,11 @@ ISDSC_STATUS answerTargetInformation(const char *target, const char *mechanism,
     const PortalRow *chosen = &portals[0];
     if (mechanism != nullptr) {
         chosen = nullptr;
-        for (size_t i = 0; i < count && chosen == nullptr; i++) {
-            if (formatDiscoveryMechanism(portals[i].address, portals[i].socket, text, sizeof text) &&
+        for (size_t i = 0; i < count && chosen == nullptr; i++)
+            if (formatDiscoveryMechanism(portals[i].address, portals[i].socket, text,
+                                         sizeof text) &&
                 strcmp(text, mechanism) == 0)
                 chosen = &portals[i];
-        }
     }
     bool ok = true;
     if (chosen == nullptr) {
@@ -389,8 +389,9 @@ ISDSC_STATUS ISDSC_API GetIScsiInitiatorNodeNameW(WCHAR16 *InitiatorNodeName)
     ISDSC_STATUS status = findNodeName(&name);
     if (status != ISDSC_SUCCESS)
         return status;
-    return convertUtf8ToWide(name, InitiatorNodeName, MAX_ISCSI_NAME_LEN + 1) ? ISDSC_SUCCESS
-                                                                      : SERVICE_STORE_FAILED;
+    return convertUtf8ToWide(name, InitiatorNodeName, MAX_ISCSI_NAME_LEN + 1)
+               ? ISDSC_SUCCESS
+               : SERVICE_STORE_FAILED;
 }
 
 ISDSC_STATUS ISDSC_API ReportIScsiInitiatorListW(ULONG *BufferSize, WCHAR16 *Buffer)
@@ -486,8 +487,7 @@ ISDSC_STATUS ISDSC_API RemoveIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
     return status;
 }
 
-ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSize,
-                                           WCHAR16 *Buffer)
+ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSize, WCHAR16 *Buffer)
 {
     if (BufferSize == nullptr)
         return ISDSC_ERROR_INVALID_PARAMETER;
@@ -506,19 +506,17 @@ ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSiz
     if (status == ISDSC_SUCCESS) {
         // Sizes of this list count characters.
         ULONG needed = collector.text.size / ULONG{sizeof(WCHAR16)};
-        if (Buffer == nullptr || *BufferSize < needed) {
+        if (Buffer == nullptr || *BufferSize < needed)
             status = ISDSC_ERROR_INSUFFICIENT_BUFFER;
-        } else {
+        else
             memcpy(Buffer, collector.text.bytes, collector.text.size);
-        }
         *BufferSize = needed;
     }
     freeAnswer(&collector.text);
     return status;
 }
 
-ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
-                                                  WCHAR16 *DiscoveryMechanism,
+ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechanism,
                                                   TARGET_INFORMATION_CLASS InfoClass,
                                                   ULONG *BufferSize, PVOID Buffer)
 {
@@ -535,8 +533,8 @@ ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
     Answer answer = {nullptr, 0, 0};
     status = storeBegin(false);
     if (status == ISDSC_SUCCESS)
-        status = answerTargetInformation(target, DiscoveryMechanism != nullptr ? mechanism : nullptr,
-                                         InfoClass, &answer);
+        status = answerTargetInformation(
+            target, DiscoveryMechanism != nullptr ? mechanism : nullptr, InfoClass, &answer);
     storeRollback();
     if (status == ISDSC_SUCCESS) {
         status = InfoClass == LoginOptions ? deliverLoginOptions(answer, BufferSize, Buffer)
@@ -546,15 +544,12 @@ ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
     return status;
 }
 
-ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
-                                         WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
-                                         ISCSI_TARGET_PORTALW *TargetPortal,
-                                         ISCSI_SECURITY_FLAGS SecurityFlags,
-                                         ISCSI_TARGET_MAPPINGW *Mappings,
-                                         ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize,
-                                         CHAR *Key, BOOLEAN IsPersistent,
-                                         ISCSI_UNIQUE_SESSION_ID *UniqueSessionId,
-                                         ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
+ISDSC_STATUS ISDSC_API LoginIScsiTargetW(
+    WCHAR16 *TargetName, BOOLEAN IsInformationalSession, WCHAR16 *InitiatorInstance,
+    ULONG InitiatorPortNumber, ISCSI_TARGET_PORTALW *TargetPortal,
+    ISCSI_SECURITY_FLAGS SecurityFlags, ISCSI_TARGET_MAPPINGW *Mappings,
+    ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize, CHAR *Key, BOOLEAN IsPersistent,
+    ISCSI_UNIQUE_SESSION_ID *UniqueSessionId, ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
 {
     // Sessions of this service expose no devices, so an informational
     // session is an ordinary one.
@@ -611,8 +606,7 @@ ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformat
 }
 
 ISDSC_STATUS ISDSC_API RemoveIScsiPersistentTargetW(WCHAR16 *InitiatorInstance,
-                                                    ULONG InitiatorPortNumber,
-                                                    WCHAR16 *TargetName,
+                                                    ULONG InitiatorPortNumber, WCHAR16 *TargetName,
                                                     ISCSI_TARGET_PORTALW *Portal)
 {
     PersistentLogin key;

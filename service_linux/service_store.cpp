@@ -61,8 +61,8 @@ const char kUpgradeFromVersion1[] =
     "ALTER TABLE portals ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;";
 
 // The columns of a LoginSettings, in the order the tables hold them.
-#define LOGIN_COLUMNS                                                                   \
-    "version, specified, login_flags, auth_type, header_digest, data_digest, "          \
+#define LOGIN_COLUMNS                                                                              \
+    "version, specified, login_flags, auth_type, header_digest, data_digest, "                     \
     "max_connections, time2wait, time2retain, username, password"
 
 // Countdown of store calls until an injected failure; -1: none.
@@ -109,8 +109,8 @@ bool injectedFailure()
 
 ISDSC_STATUS execute(const char *sql)
 {
-    int result = injectedFailure() ? SQLITE_IOERR
-                                   : sqlite3_exec(gDatabase, sql, nullptr, nullptr, nullptr);
+    int result =
+        injectedFailure() ? SQLITE_IOERR : sqlite3_exec(gDatabase, sql, nullptr, nullptr, nullptr);
     return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
 }
 
@@ -138,10 +138,14 @@ void bindText(sqlite3_stmt *statement, int index, const char *text)
 // Binds the eleven login columns from index `first` on.
 void bindLogin(sqlite3_stmt *statement, int first, const LoginSettings &login)
 {
-    const ULONG numbers[] = {login.version,        login.informationSpecified,
-                             login.loginFlags,     login.authType,
-                             login.headerDigest,   login.dataDigest,
-                             login.maximumConnections, login.defaultTime2Wait,
+    const ULONG numbers[] = {login.version,
+                             login.informationSpecified,
+                             login.loginFlags,
+                             login.authType,
+                             login.headerDigest,
+                             login.dataDigest,
+                             login.maximumConnections,
+                             login.defaultTime2Wait,
                              login.defaultTime2Retain};
     for (int i = 0; i < 9; i++)
         sqlite3_bind_int64(statement, first + i, numbers[i]);
@@ -161,7 +165,8 @@ ULONG columnUlong(sqlite3_stmt *statement, int index)
 void columnText(sqlite3_stmt *statement, int index, char *out, size_t room)
 {
     const unsigned char *text = sqlite3_column_text(statement, index);
-    size_t length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
+    size_t length =
+        text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
     if (length >= room)
         length = room - 1;
     if (length > 0)
@@ -175,7 +180,8 @@ void columnText(sqlite3_stmt *statement, int index, char *out, size_t room)
 bool columnReadableText(sqlite3_stmt *statement, int index, char *out, size_t room)
 {
     const unsigned char *text = sqlite3_column_text(statement, index);
-    size_t length = text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
+    size_t length =
+        text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
     if (text == nullptr || length >= room || strlen(reinterpret_cast<const char *>(text)) != length)
         return false;
     memcpy(out, text, length + 1);
@@ -366,7 +372,8 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
     while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
         if (*count == capacity) {
             capacity = capacity == 0 ? 4 : capacity * 2;
-            PortalRow *grown = static_cast<PortalRow *>(realloc(*rows, capacity * sizeof(PortalRow)));
+            PortalRow *grown =
+                static_cast<PortalRow *>(realloc(*rows, capacity * sizeof(PortalRow)));
             if (grown == nullptr) {
                 sqlite3_finalize(statement);
                 free(*rows);
@@ -458,19 +465,19 @@ ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value)
 ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare(
-        "INSERT INTO portals(address, socket, instance, port_number, " LOGIN_COLUMNS ") "
-        "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
-        "ON CONFLICT(address, socket) DO UPDATE SET instance = excluded.instance, "
-        "port_number = excluded.port_number, version = excluded.version, "
-        "specified = excluded.specified, login_flags = excluded.login_flags, "
-        "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
-        "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
-        "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
-        "username = excluded.username, password = excluded.password, "
-        "generation = generation + 1 "
-        "RETURNING id",
-        &statement);
+    ISDSC_STATUS status =
+        prepare("INSERT INTO portals(address, socket, instance, port_number, " LOGIN_COLUMNS ") "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
+                "ON CONFLICT(address, socket) DO UPDATE SET instance = excluded.instance, "
+                "port_number = excluded.port_number, version = excluded.version, "
+                "specified = excluded.specified, login_flags = excluded.login_flags, "
+                "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
+                "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
+                "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
+                "username = excluded.username, password = excluded.password, "
+                "generation = generation + 1 "
+                "RETURNING id",
+                &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, row.address);
@@ -559,9 +566,10 @@ ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalReg
 ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS
-                                  " FROM portals ORDER BY id",
-                                  &statement);
+    ISDSC_STATUS status =
+        prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS
+                " FROM portals ORDER BY id",
+                &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     return collectPortals(statement, rows, count);
@@ -570,10 +578,10 @@ ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
 ISDSC_STATUS storePortalsOfTarget(const char *target, PortalRow **rows, size_t *count)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare(
-        "SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS " FROM portals "
-        "WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) ORDER BY id",
-        &statement);
+    ISDSC_STATUS status =
+        prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS " FROM portals "
+                "WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) ORDER BY id",
+                &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, target);
@@ -654,10 +662,10 @@ ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login)
 ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare(
-        "DELETE FROM persistent_logins WHERE target = ?1 AND instance = ?2 AND "
-        "port_number = ?3 AND address = ?4 AND socket = ?5",
-        &statement);
+    ISDSC_STATUS status =
+        prepare("DELETE FROM persistent_logins WHERE target = ?1 AND instance = ?2 AND "
+                "port_number = ?3 AND address = ?4 AND socket = ?5",
+                &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, key.target);

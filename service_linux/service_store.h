@@ -24,7 +24,7 @@ struct PortalRow {
     long long id;
     char address[PORTAL_ADDRESS_BYTES];
     USHORT socket;
-    char instance[PORTAL_ADDRESS_BYTES];   // empty: none given
+    char instance[PORTAL_ADDRESS_BYTES];  // empty: none given
     ULONG portNumber;
     LoginSettings login;
 };
@@ -85,8 +85,7 @@ ISDSC_STATUS storeTargetRecords(long long portalId, const char *target, Discover
 // Every reading passes over a row whose texts the service could not hand
 // back (not UTF-8, holding control characters, too long): a store written
 // before such texts were kept out, or by hand, hides nothing else.
-ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name),
-                                   void *context);
+ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name), void *context);
 
 ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login);
 ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found);

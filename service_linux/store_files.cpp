@@ -49,8 +49,8 @@ ISDSC_STATUS openDatabaseFile(int directory, int *descriptor)
         ISDSC_STATUS status = checkExistingFile(directory, STORE_FILE_NAME, &exists);
         if (status != ISDSC_SUCCESS)
             return status;
-        int opened = openat(directory, STORE_FILE_NAME, exists ? flags : flags | O_CREAT | O_EXCL,
-                            0600);
+        int opened =
+            openat(directory, STORE_FILE_NAME, exists ? flags : flags | O_CREAT | O_EXCL, 0600);
         if (opened < 0 && !exists && errno == EEXIST)
             continue;
         if (opened < 0)

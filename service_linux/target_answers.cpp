@@ -99,14 +99,15 @@ bool buildPortalGroups(const DiscoveryList &records, Answer *answer)
             ISCSI_TARGET_PORTALW portal;
             memset(&portal, 0, sizeof portal);
             ok = convertUtf8ToWide(records.records[i].address, portal.Address,
-                            MAX_ISCSI_PORTAL_ADDRESS_LEN);
+                                   MAX_ISCSI_PORTAL_ADDRESS_LEN);
             portal.Socket = records.records[i].socket;
             if (ok)
                 ok = appendBytes(answer, &portal, sizeof portal);
         }
         if (ok)
-            ok = appendBytes(answer, nullptr,
-                             static_cast<ULONG>(portalGroupStride(count) - (answer->size - groupStart)));
+            ok = appendBytes(
+                answer, nullptr,
+                static_cast<ULONG>(portalGroupStride(count) - (answer->size - groupStart)));
     }
     free(tags);
     return ok;

@@ -18,7 +18,6 @@ long decodeOne(const unsigned char **text)
 
 }  // namespace
 
-
 bool convertWideToUtf8(const WCHAR16 *source, size_t sourceLimit, char *out, size_t outRoom)
 {
     if (outRoom == 0)

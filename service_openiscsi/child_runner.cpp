@@ -23,7 +23,7 @@ const int kExitPollMs = 10;
 
 long long monotonicMs()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
@@ -161,21 +161,19 @@ void recordStatus(int status, ChildResult *result)
 // its pid, and so its group's id, cannot be reused.
 bool hasExited(pid_t pid)
 {
-    siginfo_t info {};
-    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) < 0) {
+    siginfo_t info{};
+    while (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) < 0)
         if (errno != EINTR)
             return true;  // nothing to wait for: treat as gone
-    }
     return info.si_pid == pid;
 }
 
 void reap(pid_t pid, ChildResult *result, bool keepStatus)
 {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0) {
+    while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
             return;
-    }
     if (keepStatus)
         recordStatus(status, result);
 }
@@ -219,10 +217,9 @@ bool watchChild(pid_t pid, Stream *streams, long long deadline, size_t limit, ch
             break;
         pollfd fds[3];
         nfds_t count = 0;
-        for (int i = 0; i < 2; i++) {
+        for (int i = 0; i < 2; i++)
             if (streams[i].fd >= 0)
                 fds[count++] = {streams[i].fd, POLLIN, 0};
-        }
         if (pidFd >= 0)
             fds[count++] = {pidFd, POLLIN, 0};
         long long wait = deadline - now;
@@ -274,7 +271,8 @@ bool runChild(const char *program, const char *const *argv, int timeoutMs, size_
 
     long long start = monotonicMs();
     int outPipe[2] = {-1, -1}, errPipe[2] = {-1, -1}, reportPipe[2] = {-1, -1};
-    int *fds[] = {&outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1], &reportPipe[0], &reportPipe[1]};
+    int *fds[] = {&outPipe[0], &outPipe[1],    &errPipe[0],
+                  &errPipe[1], &reportPipe[0], &reportPipe[1]};
     pid_t pid = -1;
     if (pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0 &&
         pipe2(reportPipe, O_CLOEXEC) == 0) {

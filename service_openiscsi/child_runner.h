@@ -16,16 +16,16 @@
 #define SYSTEM_PROGRAM_PATH "/usr/sbin:/usr/bin:/sbin:/bin"
 
 enum ChildEnd {
-    CHILD_EXITED,       // exitCode holds its exit status
-    CHILD_SIGNALED,     // ended by signal termSignal
-    CHILD_TIMED_OUT,    // deadline reached; its group was killed
-    CHILD_NOT_STARTED   // fork, exec or a pipe failed; startErrno says why
+    CHILD_EXITED,      // exitCode holds its exit status
+    CHILD_SIGNALED,    // ended by signal termSignal
+    CHILD_TIMED_OUT,   // deadline reached; its group was killed
+    CHILD_NOT_STARTED  // fork, exec or a pipe failed; startErrno says why
 };
 
 // One captured stream: data[length] with a terminator after it (data may
 // hold NULs of its own); truncated when the child wrote more than the limit.
 struct ChildOutput {
-    char *data;         // heap; freeChildResult frees it; never null after runChild
+    char *data;  // heap; freeChildResult frees it; never null after runChild
     size_t length;
     bool truncated;
 };

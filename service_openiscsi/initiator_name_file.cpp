@@ -62,7 +62,8 @@ InitiatorNameRead readOpeniscsiInitiatorName(const char *path, char *out, size_t
     // Non-blocking: a FIFO in its place must not hold us.
     int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
-        return errno == ENOENT || errno == ENOTDIR ? INITIATOR_NAME_NO_FILE : INITIATOR_NAME_UNREADABLE;
+        return errno == ENOENT || errno == ENOTDIR ? INITIATOR_NAME_NO_FILE
+                                                   : INITIATOR_NAME_UNREADABLE;
     struct stat info {};
     if (fstat(fd, &info) < 0 || !S_ISREG(info.st_mode)) {
         close(fd);

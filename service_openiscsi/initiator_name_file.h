@@ -11,11 +11,11 @@
 #define INITIATOR_NAME_FILE_LIMIT 65536
 
 enum InitiatorNameRead {
-    INITIATOR_NAME_READ,       // the name is in out
-    INITIATOR_NAME_NO_FILE,    // the file is not there
-    INITIATOR_NAME_UNREADABLE, // it could not be opened or read
-    INITIATOR_NAME_ABSENT,     // no InitiatorName= line
-    INITIATOR_NAME_MALFORMED   // the first such line holds no usable name
+    INITIATOR_NAME_READ,        // the name is in out
+    INITIATOR_NAME_NO_FILE,     // the file is not there
+    INITIATOR_NAME_UNREADABLE,  // it could not be opened or read
+    INITIATOR_NAME_ABSENT,      // no InitiatorName= line
+    INITIATOR_NAME_MALFORMED    // the first such line holds no usable name
 };
 
 // Finds the first "InitiatorName=" line of text[length] (blanks before the

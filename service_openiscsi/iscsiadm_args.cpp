@@ -10,23 +10,26 @@ const char *const kDiscoverySettingNames[] = {
     "discovery.sendtargets.auth.password", "discovery.sendtargets.auth.username_in",
     "discovery.sendtargets.auth.password_in"};
 
-const char *const kNodeSettingNames[] = {
-    "node.startup", "node.session.auth.authmethod", "node.session.auth.username",
-    "node.session.auth.password", "node.session.auth.username_in", "node.session.auth.password_in"};
+const char *const kNodeSettingNames[] = {"node.startup",
+                                         "node.session.auth.authmethod",
+                                         "node.session.auth.username",
+                                         "node.session.auth.password",
+                                         "node.session.auth.username_in",
+                                         "node.session.auth.password_in"};
 
 bool hasControlByte(const char *text)
 {
-    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(text); *c != 0; c++) {
+    for (const unsigned char *c = reinterpret_cast<const unsigned char *>(text); *c != 0; c++)
         if (*c < 0x20 || *c == 0x7f)
             return true;
-    }
     return false;
 }
 
 bool onlyBytesOf(const char *text, const char *extra)
 {
     for (const char *c = text; *c != 0; c++) {
-        bool plain = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9');
+        bool plain =
+            (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9');
         if (!plain && strchr(extra, *c) == nullptr)
             return false;
     }
@@ -66,7 +69,8 @@ void reset(IscsiadmCommand *command)
 bool add(IscsiadmCommand *command, const char *argument)
 {
     size_t length = strlen(argument);
-    if (command->count == ISCSIADM_MAX_ARGUMENTS || length + 1 > ISCSIADM_TEXT_BYTES - command->used) {
+    if (command->count == ISCSIADM_MAX_ARGUMENTS ||
+        length + 1 > ISCSIADM_TEXT_BYTES - command->used) {
         reset(command);
         return false;
     }
@@ -78,10 +82,9 @@ bool add(IscsiadmCommand *command, const char *argument)
 
 bool addAll(IscsiadmCommand *command, const char *const *arguments, size_t count)
 {
-    for (size_t i = 0; i < count; i++) {
+    for (size_t i = 0; i < count; i++)
         if (!add(command, arguments[i]))
             return false;
-    }
     return true;
 }
 
@@ -97,8 +100,9 @@ bool start(IscsiadmCommand *command, const char *const (&words)[N])
 bool addPortal(IscsiadmCommand *command, const OpeniscsiPortal &portal)
 {
     char text[OPENISCSI_ADDRESS_BYTES + 8];
-    if (portal.address == nullptr || portal.address[0] == 0 || portal.port == 0 || portal.port > 65535 ||
-        strlen(portal.address) >= OPENISCSI_ADDRESS_BYTES || !onlyBytesOf(portal.address, ".:%_-")) {
+    if (portal.address == nullptr || portal.address[0] == 0 || portal.port == 0 ||
+        portal.port > 65535 || strlen(portal.address) >= OPENISCSI_ADDRESS_BYTES ||
+        !onlyBytesOf(portal.address, ".:%_-")) {
         reset(command);
         return false;
     }
@@ -159,7 +163,8 @@ bool buildVersion(IscsiadmCommand *command)
 
 bool buildDiscoveryNew(IscsiadmCommand *command, const OpeniscsiPortal &portal)
 {
-    return finish(command, startDiscovery(command, portal) && add(command, "-o") && add(command, "new"));
+    return finish(command,
+                  startDiscovery(command, portal) && add(command, "-o") && add(command, "new"));
 }
 
 bool buildDiscoveryUpdate(IscsiadmCommand *command, const OpeniscsiPortal &portal,
@@ -184,7 +189,8 @@ bool buildDiscover(IscsiadmCommand *command, const OpeniscsiPortal &portal, cons
 
 bool buildDiscoveryDelete(IscsiadmCommand *command, const OpeniscsiPortal &portal)
 {
-    return finish(command, startDiscovery(command, portal) && add(command, "-o") && add(command, "delete"));
+    return finish(command,
+                  startDiscovery(command, portal) && add(command, "-o") && add(command, "delete"));
 }
 
 bool buildDiscoveryList(IscsiadmCommand *command)
@@ -214,13 +220,14 @@ bool buildNodeUpdate(IscsiadmCommand *command, const char *target, const Openisc
                      const char *iface, NodeSetting setting, const char *value)
 {
     size_t index = static_cast<size_t>(setting);
-    bool valid = index < sizeof kNodeSettingNames / sizeof kNodeSettingNames[0] && validChapValue(value);
+    bool valid =
+        index < sizeof kNodeSettingNames / sizeof kNodeSettingNames[0] && validChapValue(value);
     if (setting == NODE_STARTUP)
         valid = valid && isOneOf(value, "manual", "automatic");
     if (setting == NODE_AUTHMETHOD)
         valid = valid && isOneOf(value, "None", "CHAP");
-    return finish(command, valid && startNode(command, target, portal, iface) && add(command, "-o") &&
-                               add(command, "update") && add(command, "-n") &&
+    return finish(command, valid && startNode(command, target, portal, iface) &&
+                               add(command, "-o") && add(command, "update") && add(command, "-n") &&
                                add(command, kNodeSettingNames[index]) && add(command, "-v") &&
                                add(command, value));
 }

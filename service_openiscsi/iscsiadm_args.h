@@ -23,16 +23,16 @@
 #define OPENISCSI_IFACE_BYTES 65
 
 struct IscsiadmCommand {
-    char text[ISCSIADM_TEXT_BYTES];            // the arguments, each ended by a NUL
+    char text[ISCSIADM_TEXT_BYTES];  // the arguments, each ended by a NUL
     size_t used;
-    size_t offsets[ISCSIADM_MAX_ARGUMENTS];    // start of each argument in text
-    size_t count;                              // arguments, "iscsiadm" first
+    size_t offsets[ISCSIADM_MAX_ARGUMENTS];  // start of each argument in text
+    size_t count;                            // arguments, "iscsiadm" first
 };
 
 // A portal as the service names it.
 struct OpeniscsiPortal {
-    const char *address;   // host name, IPv4 or IPv6 address (without brackets)
-    unsigned port;         // 1 to 65535
+    const char *address;  // host name, IPv4 or IPv6 address (without brackets)
+    unsigned port;        // 1 to 65535
 };
 
 // Fills argv[room] with pointers into command's text and a null pointer
@@ -88,12 +88,12 @@ bool buildNodeShow(IscsiadmCommand *command, const char *target, const Openiscsi
                    const char *iface);
 
 enum NodeSetting {
-    NODE_STARTUP,           // node.startup: "manual" or "automatic"
-    NODE_AUTHMETHOD,        // node.session.auth.authmethod: "None" or "CHAP"
-    NODE_USERNAME,          // node.session.auth.username
-    NODE_PASSWORD,          // node.session.auth.password
-    NODE_USERNAME_IN,       // node.session.auth.username_in (mutual CHAP)
-    NODE_PASSWORD_IN        // node.session.auth.password_in
+    NODE_STARTUP,      // node.startup: "manual" or "automatic"
+    NODE_AUTHMETHOD,   // node.session.auth.authmethod: "None" or "CHAP"
+    NODE_USERNAME,     // node.session.auth.username
+    NODE_PASSWORD,     // node.session.auth.password
+    NODE_USERNAME_IN,  // node.session.auth.username_in (mutual CHAP)
+    NODE_PASSWORD_IN   // node.session.auth.password_in
 };
 
 // -m node -T TARGET -p PORTAL [-I IFACE] -o update -n NAME -v VALUE.

@@ -8,7 +8,8 @@ namespace {
 size_t indexOf(const char *bytes, size_t length, char c)
 {
     const void *found = memchr(bytes, c, length);
-    return found != nullptr ? static_cast<size_t>(static_cast<const char *>(found) - bytes) : length;
+    return found != nullptr ? static_cast<size_t>(static_cast<const char *>(found) - bytes)
+                            : length;
 }
 
 bool startsWith(const char *bytes, size_t length, const char *prefix)
@@ -20,7 +21,8 @@ bool startsWith(const char *bytes, size_t length, const char *prefix)
 bool endsWith(const char *bytes, size_t length, const char *suffix)
 {
     size_t suffixLength = strlen(suffix);
-    return length >= suffixLength && memcmp(bytes + length - suffixLength, suffix, suffixLength) == 0;
+    return length >= suffixLength &&
+           memcmp(bytes + length - suffixLength, suffix, suffixLength) == 0;
 }
 
 // An iSCSI name as a field: not empty, no blank.
@@ -50,7 +52,8 @@ bool parseNodeLine(const char *line, size_t length, NodeEntry *entry)
 bool parseSessionLine(const char *line, size_t length, SessionEntry *entry)
 {
     size_t colon = indexOf(line, length, ':');
-    if (colon == 0 || colon == length || !copyField(line, colon, entry->transport, sizeof entry->transport))
+    if (colon == 0 || colon == length ||
+        !copyField(line, colon, entry->transport, sizeof entry->transport))
         return false;
     const char *rest = line + colon + 1;
     size_t restLength = length - colon - 1;
@@ -71,7 +74,8 @@ bool parseSessionLine(const char *line, size_t length, SessionEntry *entry)
         restLength -= strlen(" (flash)");
         entry->flash = true;
     }
-    return parsePortalAndTarget(rest, restLength, &entry->portal, entry->target, sizeof entry->target);
+    return parsePortalAndTarget(rest, restLength, &entry->portal, entry->target,
+                                sizeof entry->target);
 }
 
 bool parseIfaceLine(const char *line, size_t length, IfaceEntry *entry)

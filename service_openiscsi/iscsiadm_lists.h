@@ -10,16 +10,16 @@
 #include "service_openiscsi/openiscsi_text.h"
 
 struct ListSummary {
-    size_t count;       // entries written
-    size_t skipped;     // lines of another form (empty lines are not counted)
-    bool overflow;      // more entries than the array holds; the rest dropped
+    size_t count;    // entries written
+    size_t skipped;  // lines of another form (empty lines are not counted)
+    bool overflow;   // more entries than the array holds; the rest dropped
 };
 
 struct IscsiadmVersion {
     unsigned long major;
     unsigned long minor;
-    unsigned long patch;                     // 0 when the version has two numbers
-    char text[OPENISCSI_WORD_BYTES];         // as printed, "2.1.8"
+    unsigned long patch;              // 0 when the version has two numbers
+    char text[OPENISCSI_WORD_BYTES];  // as printed, "2.1.8"
 };
 
 // "iscsiadm version 2.1.8" (also "2.0-874", "2.1.9-1": numbers joined by
@@ -62,8 +62,8 @@ void parseIfaceList(const char *text, size_t length, IfaceEntry *entries, size_t
 // -m discoverydb: "address:port via type" (an IPv6 address without
 // brackets).
 struct DiscoveryEntry {
-    PortalField portal;                      // tag is OPENISCSI_NO_TAG
-    char type[OPENISCSI_WORD_BYTES];         // "sendtargets", "isns", ...
+    PortalField portal;               // tag is OPENISCSI_NO_TAG
+    char type[OPENISCSI_WORD_BYTES];  // "sendtargets", "isns", ...
 };
 void parseDiscoveryList(const char *text, size_t length, DiscoveryEntry *entries, size_t capacity,
                         ListSummary *summary);

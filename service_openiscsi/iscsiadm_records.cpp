@@ -43,7 +43,8 @@ bool portField(const char *record, size_t length, const char *name, unsigned *po
 bool secretSet(const char *record, size_t length, const char *name)
 {
     char value[OPENISCSI_VALUE_BYTES];
-    return findRecordField(record, length, name, value, sizeof value) == FIELD_FOUND && value[0] != 0;
+    return findRecordField(record, length, name, value, sizeof value) == FIELD_FOUND &&
+           value[0] != 0;
 }
 
 NodeStartup startupOf(const char *value)
@@ -127,8 +128,8 @@ bool parseNodeRecord(const char *record, size_t length, NodeRecordFields *out)
     out->tag = OPENISCSI_NO_TAG;
     if (findRecordField(record, length, "node.name", out->name, sizeof out->name) != FIELD_FOUND ||
         out->name[0] == 0 ||
-        findRecordField(record, length, "node.conn[0].address", out->address, sizeof out->address) !=
-            FIELD_FOUND ||
+        findRecordField(record, length, "node.conn[0].address", out->address,
+                        sizeof out->address) != FIELD_FOUND ||
         out->address[0] == 0 || !portField(record, length, "node.conn[0].port", &out->port))
         return false;
 
@@ -144,10 +145,12 @@ bool parseNodeRecord(const char *record, size_t length, NodeRecordFields *out)
                   sizeof out->discoveryAddress);
     if (!portField(record, length, "node.discovery_port", &out->discoveryPort))
         out->discoveryPort = 0;
-    optionalField(record, length, "node.discovery_type", out->discoveryType, sizeof out->discoveryType);
+    optionalField(record, length, "node.discovery_type", out->discoveryType,
+                  sizeof out->discoveryType);
     optionalField(record, length, "node.session.auth.authmethod", out->authMethod,
                   sizeof out->authMethod);
-    optionalField(record, length, "node.session.auth.username", out->username, sizeof out->username);
+    optionalField(record, length, "node.session.auth.username", out->username,
+                  sizeof out->username);
     optionalField(record, length, "node.session.auth.username_in", out->usernameIn,
                   sizeof out->usernameIn);
     out->passwordSet = secretSet(record, length, "node.session.auth.password");
@@ -158,7 +161,8 @@ bool parseNodeRecord(const char *record, size_t length, NodeRecordFields *out)
 bool parseDiscoveryRecord(const char *record, size_t length, DiscoveryRecordFields *out)
 {
     memset(out, 0, sizeof *out);
-    if (findRecordField(record, length, "discovery.type", out->type, sizeof out->type) != FIELD_FOUND ||
+    if (findRecordField(record, length, "discovery.type", out->type, sizeof out->type) !=
+            FIELD_FOUND ||
         out->type[0] == 0 ||
         findRecordField(record, length, "discovery.sendtargets.address", out->address,
                         sizeof out->address) != FIELD_FOUND ||

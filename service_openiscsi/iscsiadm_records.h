@@ -13,7 +13,7 @@
 enum FieldLookup {
     FIELD_FOUND,
     FIELD_MISSING,
-    FIELD_UNREADABLE    // present but too long for the room, or with control bytes
+    FIELD_UNREADABLE  // present but too long for the room, or with control bytes
 };
 
 // Finds the first "name = value" line of text[length] whose name is `name`
@@ -27,7 +27,12 @@ FieldLookup findRecordField(const char *text, size_t length, const char *name, c
 bool nextRecord(const char *text, size_t length, size_t *position, const char **record,
                 size_t *recordLength);
 
-enum NodeStartup { STARTUP_UNKNOWN, STARTUP_MANUAL, STARTUP_AUTOMATIC, STARTUP_ONBOOT };
+enum NodeStartup {
+    STARTUP_UNKNOWN,
+    STARTUP_MANUAL,
+    STARTUP_AUTOMATIC,
+    STARTUP_ONBOOT
+};
 
 struct NodeRecordFields {
     char name[OPENISCSI_NAME_BYTES];                 // node.name
@@ -52,11 +57,11 @@ struct NodeRecordFields {
 bool parseNodeRecord(const char *record, size_t length, NodeRecordFields *out);
 
 struct DiscoveryRecordFields {
-    char type[OPENISCSI_WORD_BYTES];                 // discovery.type
-    char address[OPENISCSI_ADDRESS_BYTES];           // discovery.sendtargets.address
-    unsigned port;                                   // discovery.sendtargets.port
-    char authMethod[OPENISCSI_WORD_BYTES];           // discovery.sendtargets.auth.authmethod
-    char username[OPENISCSI_VALUE_BYTES];            // discovery.sendtargets.auth.username
+    char type[OPENISCSI_WORD_BYTES];        // discovery.type
+    char address[OPENISCSI_ADDRESS_BYTES];  // discovery.sendtargets.address
+    unsigned port;                          // discovery.sendtargets.port
+    char authMethod[OPENISCSI_WORD_BYTES];  // discovery.sendtargets.auth.authmethod
+    char username[OPENISCSI_VALUE_BYTES];   // discovery.sendtargets.auth.username
     bool passwordSet;
 };
 

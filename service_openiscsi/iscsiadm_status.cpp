@@ -8,7 +8,7 @@
 namespace {
 
 struct MessageCause {
-    const char *text;       // as iscsiadm prints it
+    const char *text;  // as iscsiadm prints it
     ISDSC_STATUS status;
 };
 
@@ -58,10 +58,9 @@ ISDSC_STATUS statusOfRun(const ChildResult &run)
         break;
     }
     if (connectionFailure(run.exitCode)) {
-        for (const MessageCause &cause : kCauses) {
+        for (const MessageCause &cause : kCauses)
             if (contains(run.err, cause.text))
                 return cause.status;
-        }
     }
     return statusOfExitCode(run.exitCode);
 }

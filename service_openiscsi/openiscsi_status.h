@@ -47,17 +47,17 @@
 #define OPENISCSI_SESSION_NOT_CONNECTED 0xEFFF0120u     // 32 ISCSI_ERR_SESSION_NOT_CONNECTED
 
 // What no exit code says.
-#define OPENISCSI_UNKNOWN_EXIT_CODE 0xEFFF0140u         // an exit code not listed above
-#define OPENISCSI_TOOL_TIMED_OUT 0xEFFF0141u            // the step's deadline ended iscsiadm
-#define OPENISCSI_TOOL_NOT_STARTED 0xEFFF0142u          // iscsiadm could not be started
-#define OPENISCSI_TOOL_KILLED 0xEFFF0143u               // iscsiadm ended by a signal
-#define OPENISCSI_TOOL_NOT_INSTALLED 0xEFFF0144u        // no iscsiadm in the system folders
-#define OPENISCSI_OUTPUT_UNREADABLE 0xEFFF0145u         // its output has not the expected form
-#define OPENISCSI_OUTPUT_TOO_LARGE 0xEFFF0146u          // its output passed the bound
-#define OPENISCSI_CONNECTION_REFUSED 0xEFFF0147u        // read from iscsiadm's messages
-#define OPENISCSI_PORTAL_UNREACHABLE 0xEFFF0148u        // read from iscsiadm's messages
-#define OPENISCSI_NO_LOGIN_RESPONSE 0xEFFF0149u         // read from iscsiadm's messages
-#define OPENISCSI_ARGUMENT_REFUSED 0xEFFF014Au          // a value iscsiadm must not be given
+#define OPENISCSI_UNKNOWN_EXIT_CODE 0xEFFF0140u   // an exit code not listed above
+#define OPENISCSI_TOOL_TIMED_OUT 0xEFFF0141u      // the step's deadline ended iscsiadm
+#define OPENISCSI_TOOL_NOT_STARTED 0xEFFF0142u    // iscsiadm could not be started
+#define OPENISCSI_TOOL_KILLED 0xEFFF0143u         // iscsiadm ended by a signal
+#define OPENISCSI_TOOL_NOT_INSTALLED 0xEFFF0144u  // no iscsiadm in the system folders
+#define OPENISCSI_OUTPUT_UNREADABLE 0xEFFF0145u   // its output has not the expected form
+#define OPENISCSI_OUTPUT_TOO_LARGE 0xEFFF0146u    // its output passed the bound
+#define OPENISCSI_CONNECTION_REFUSED 0xEFFF0147u  // read from iscsiadm's messages
+#define OPENISCSI_PORTAL_UNREACHABLE 0xEFFF0148u  // read from iscsiadm's messages
+#define OPENISCSI_NO_LOGIN_RESPONSE 0xEFFF0149u   // read from iscsiadm's messages
+#define OPENISCSI_ARGUMENT_REFUSED 0xEFFF014Au    // a value iscsiadm must not be given
 
 // Renders the text of one of the codes above into buffer[room] as
 // lookupMessageTable does; 0 for any other code.

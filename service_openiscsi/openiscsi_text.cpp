@@ -13,10 +13,9 @@ bool isAddressByte(char c)
 // Index of the last `c` in bytes[length], or length when there is none.
 size_t lastIndexOf(const char *bytes, size_t length, char c)
 {
-    for (size_t i = length; i > 0; i--) {
+    for (size_t i = length; i > 0; i--)
         if (bytes[i - 1] == c)
             return i - 1;
-    }
     return length;
 }
 
@@ -24,10 +23,9 @@ bool copyAddress(const char *bytes, size_t length, char *out, size_t room)
 {
     if (length == 0)
         return false;
-    for (size_t i = 0; i < length; i++) {
+    for (size_t i = 0; i < length; i++)
         if (!isAddressByte(bytes[i]))
             return false;
-    }
     return copyField(bytes, length, out, room);
 }
 
@@ -47,8 +45,8 @@ bool nextLine(LineCursor *cursor, const char **line, size_t *lineLength)
     const char *start = cursor->text + cursor->position;
     size_t left = cursor->length - cursor->position;
     const void *newline = memchr(start, '\n', left);
-    size_t length = newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - start)
-                                       : left;
+    size_t length =
+        newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - start) : left;
     cursor->position += newline != nullptr ? length + 1 : length;
     if (length > 0 && start[length - 1] == '\r')
         length--;

@@ -47,9 +47,9 @@ bool parseDecimal(const char *bytes, size_t length, unsigned long maximum, unsig
 
 // The address, port and tag of one portal text.
 struct PortalField {
-    char address[OPENISCSI_ADDRESS_BYTES];   // without brackets
-    unsigned port;                           // 1 to 65535
-    long tag;                                // 0 to 65535, or OPENISCSI_NO_TAG
+    char address[OPENISCSI_ADDRESS_BYTES];  // without brackets
+    unsigned port;                          // 1 to 65535
+    long tag;                               // 0 to 65535, or OPENISCSI_NO_TAG
 };
 
 // Reads "address:port,tag" (tagged) or "address:port" (not tagged).  An IPv6

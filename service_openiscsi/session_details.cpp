@@ -6,13 +6,14 @@ namespace {
 
 struct Block {
     SessionDetail detail;
-    bool open;           // a "Current Portal:" line started it
-    bool valid;          // every line read so far was readable
+    bool open;   // a "Current Portal:" line started it
+    bool valid;  // every line read so far was readable
     bool hasSid;
 };
 
 // When line starts with key, points *value past it and returns true.
-bool keyed(const char *line, size_t length, const char *key, const char **value, size_t *valueLength)
+bool keyed(const char *line, size_t length, const char *key, const char **value,
+           size_t *valueLength)
 {
     size_t keyLength = strlen(key);
     if (length < keyLength || memcmp(line, key, keyLength) != 0)
@@ -69,7 +70,8 @@ bool readTarget(const char *value, size_t length, char *target, size_t room, boo
         length -= strlen(kFlash);
         *flash = true;
     }
-    return length > 0 && wordLength(value, length) == length && copyField(value, length, target, room);
+    return length > 0 && wordLength(value, length) == length &&
+           copyField(value, length, target, room);
 }
 
 // An address that may come in brackets ("[0000:...:0001]").
@@ -127,26 +129,29 @@ void parseSessionDetails(const char *text, size_t length, SessionDetail *entries
         } else if (keyed(line, lineLength, "Iface Transport: ", &value, &valueLength)) {
             readable = copyValue(value, valueLength, detail.transport, sizeof detail.transport);
         } else if (keyed(line, lineLength, "Iface Initiatorname: ", &value, &valueLength)) {
-            readable = copyValue(value, valueLength, detail.initiatorName, sizeof detail.initiatorName);
+            readable =
+                copyValue(value, valueLength, detail.initiatorName, sizeof detail.initiatorName);
         } else if (keyed(line, lineLength, "Iface IPaddress: ", &value, &valueLength)) {
-            readable = readAddress(value, valueLength, detail.ifaceAddress, sizeof detail.ifaceAddress);
+            readable =
+                readAddress(value, valueLength, detail.ifaceAddress, sizeof detail.ifaceAddress);
         } else if (keyed(line, lineLength, "SID: ", &value, &valueLength)) {
             readable = parseDecimal(value, valueLength, 0xffffffffUL, &detail.sid);
             block.hasSid = readable;
         } else if (keyed(line, lineLength, "iSCSI Connection State: ", &value, &valueLength)) {
-            readable = copyValue(value, valueLength, detail.connectionState, sizeof detail.connectionState);
+            readable = copyValue(value, valueLength, detail.connectionState,
+                                 sizeof detail.connectionState);
         } else if (keyed(line, lineLength, "iSCSI Session State: ", &value, &valueLength)) {
-            readable = copyValue(value, valueLength, detail.sessionState, sizeof detail.sessionState);
+            readable =
+                copyValue(value, valueLength, detail.sessionState, sizeof detail.sessionState);
         } else if (keyed(line, lineLength, "Attached scsi disk ", &value, &valueLength)) {
             size_t nameLength = wordLength(value, valueLength);
-            if (detail.diskCount == SESSION_DISKS_MAX) {
+            if (detail.diskCount == SESSION_DISKS_MAX)
                 detail.moreDisks = true;
-            } else if (nameLength > 0 &&
-                       copyField(value, nameLength, detail.disks[detail.diskCount], DISK_NAME_BYTES)) {
+            else if (nameLength > 0 &&
+                     copyField(value, nameLength, detail.disks[detail.diskCount], DISK_NAME_BYTES))
                 detail.diskCount++;
-            } else {
+            else
                 readable = false;
-            }
         }
         block.valid = block.valid && readable;
     }

@@ -16,8 +16,8 @@
 struct SessionDetail {
     char target[OPENISCSI_NAME_BYTES];
     bool flash;
-    PortalField currentPortal;                       // the address connected to
-    PortalField persistentPortal;                    // the node record's portal
+    PortalField currentPortal;     // the address connected to
+    PortalField persistentPortal;  // the node record's portal
     unsigned long sid;
     char ifaceName[OPENISCSI_WORD_BYTES];
     char transport[OPENISCSI_WORD_BYTES];

@@ -55,8 +55,9 @@ void logFormat(LogLine *line, const char *format, ...)
     int length = vsnprintf(piece, sizeof piece, format, arguments);
     va_end(arguments);
     if (length > 0)
-        put(line, piece, static_cast<size_t>(length) < sizeof piece ? static_cast<size_t>(length)
-                                                                     : sizeof piece - 1);
+        put(line, piece,
+            static_cast<size_t>(length) < sizeof piece ? static_cast<size_t>(length)
+                                                       : sizeof piece - 1);
 }
 
 namespace {
@@ -96,13 +97,11 @@ void logBytes(LogLine *line, const char *name, const unsigned char *bytes, size_
         return;
     }
     put(line, "\"", 1);
-    for (size_t i = 0; i < length && !line->cut; i++) {
-        if (printable(bytes[i])) {
+    for (size_t i = 0; i < length && !line->cut; i++)
+        if (printable(bytes[i]))
             put(line, reinterpret_cast<const char *>(bytes + i), 1);
-        } else {
+        else
             logFormat(line, "\\x{%02x}", static_cast<unsigned>(bytes[i]));
-        }
-    }
     put(line, "\"", 1);
 }
 

@@ -33,33 +33,33 @@ enum StandinOperation {
 
 // Where a login-options pointer written into the caller's buffer points.
 enum PointerTarget {
-    POINTER_INSIDE,    // at `target` bytes into the data, as copied for the caller
-    POINTER_OUTSIDE    // at bytes of the stand-in's own, outside the returned data
+    POINTER_INSIDE,  // at `target` bytes into the data, as copied for the caller
+    POINTER_OUTSIDE  // at bytes of the stand-in's own, outside the returned data
 };
 
 // A pointer field inside an answer's data, set when the data is copied.
 struct PointerFixup {
-    size_t at;        // offset of the pointer field in the data
-    size_t target;    // POINTER_INSIDE: offset in the data it points to
+    size_t at;      // offset of the pointer field in the data
+    size_t target;  // POINTER_INSIDE: offset in the data it points to
     PointerTarget kind;
 };
 
 struct ScriptedAnswer {
     StandinOperation operation;
     ULONG status;
-    int line;                 // line of the scenario that scripted it
+    int line;  // line of the scenario that scripted it
     bool used;
-    size_t dataStart;         // bytes in Scenario::pool
+    size_t dataStart;  // bytes in Scenario::pool
     size_t dataLength;
-    bool hasNeed;             // need=: size answered with 122
+    bool hasNeed;  // need=: size answered with 122
     ULONG need;
-    bool hasSize;             // size=: size answered with success
+    bool hasSize;  // size=: size answered with success
     ULONG size;
-    bool once;                // a target-information answer for one call only
-    unsigned char fill;       // fills the caller's room after the data
+    bool once;           // a target-information answer for one call only
+    unsigned char fill;  // fills the caller's room after the data
     ISCSI_UNIQUE_SESSION_ID session;
     ISCSI_UNIQUE_CONNECTION_ID connection;
-    size_t fixupStart;        // in Scenario::fixups
+    size_t fixupStart;  // in Scenario::fixups
     size_t fixupCount;
 };
 
@@ -69,7 +69,7 @@ struct Scenario {
     PointerFixup fixups[STANDIN_MAX_POINTERS];
     size_t fixupCount;
     ULONG defaultStatus[OP_COUNT];
-    unsigned char *pool;      // malloc'd, grows; data of all answers
+    unsigned char *pool;  // malloc'd, grows; data of all answers
     size_t poolLength;
     size_t poolRoom;
 };

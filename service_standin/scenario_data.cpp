@@ -88,8 +88,8 @@ long decodeWide(Parser *parser, const Token &token, WCHAR16 *out, size_t room, b
     while (at < token.length && !parser->failed) {
         char kind = 0;
         unsigned long code;
-        bool escaped = token.text[at] == '\\' &&
-                       readEscape(token.text, token.length, &at, &kind, &code);
+        bool escaped =
+            token.text[at] == '\\' && readEscape(token.text, token.length, &at, &kind, &code);
         if (!escaped) {
             long decoded = decodeUtf8(reinterpret_cast<const unsigned char *>(token.text),
                                       token.length, &at, UTF8_REFUSE);
@@ -169,7 +169,6 @@ void portalWritten(Parser *parser)
     }
 }
 
-
 void putField(Parser *parser, size_t recordAt, size_t offset, ULONG value)
 {
     memcpy(parser->scenario->pool + parser->answer->dataStart + recordAt + offset, &value,
@@ -208,7 +207,12 @@ int parseLoginOptions(Parser *parser, const Token *tokens, int count, int at)
     Token texts[2];
     bool lengthGiven[2] = {false, false};
     ULONG lengths[2] = {0, 0};
-    enum { DEFAULT, INSIDE, OUTSIDE, NONE } pointers[2] = {DEFAULT, DEFAULT};
+    enum {
+        DEFAULT,
+        INSIDE,
+        OUTSIDE,
+        NONE
+    } pointers[2] = {DEFAULT, DEFAULT};
 
     Token key, value;
     for (; at < count && splitKeyValue(tokens[at], &key, &value); at++) {
@@ -249,7 +253,8 @@ int parseLoginOptions(Parser *parser, const Token *tokens, int count, int at)
         while (k < kKeys && !tokenIs(key, kNumberKeys[k]))
             k++;
         if (k == kKeys) {
-            fail(parser, "loginoptions has no field '%.*s'", static_cast<int>(key.length), key.text);
+            fail(parser, "loginoptions has no field '%.*s'", static_cast<int>(key.length),
+                 key.text);
             return -1;
         }
         unsigned long long number;
@@ -281,9 +286,9 @@ int parseLoginOptions(Parser *parser, const Token *tokens, int count, int at)
             fail(parser, "more than %d login-options pointers", STANDIN_MAX_POINTERS);
             return -1;
         }
-        scenario->fixups[scenario->fixupCount++] = {
-            recordAt + kPointerOffsets[t], textAt[t],
-            pointers[t] == INSIDE ? POINTER_INSIDE : POINTER_OUTSIDE};
+        scenario->fixups[scenario->fixupCount++] = {recordAt + kPointerOffsets[t], textAt[t],
+                                                    pointers[t] == INSIDE ? POINTER_INSIDE
+                                                                          : POINTER_OUTSIDE};
         answer->fixupCount++;
     }
     return at;
@@ -301,8 +306,8 @@ bool isHexPairs(const Token &token)
 
 bool isItemKeyword(const Token &token)
 {
-    static const char *const kItems[] = {"u8",   "u16",   "u32",  "u64",    "hex",
-                                         "zeros", "wide", "chars", "bytes", "list",
+    static const char *const kItems[] = {"u8",     "u16",   "u32",         "u64",   "hex",
+                                         "zeros",  "wide",  "chars",       "bytes", "list",
                                          "portal", "group", "loginoptions"};
     for (const char *item : kItems)
         if (tokenIs(token, item))
@@ -324,11 +329,14 @@ bool parseItems(Parser *parser, const Token *tokens, int count, int at)
         }
         if (tokenIs(keyword, "u8") || tokenIs(keyword, "u16") || tokenIs(keyword, "u32") ||
             tokenIs(keyword, "u64")) {
-            size_t bytes = keyword.text[1] == '8' ? 1 : keyword.text[1] == '1' ? 2
-                         : keyword.text[1] == '3' ? 4 : 8;
+            size_t bytes = keyword.text[1] == '8'   ? 1
+                           : keyword.text[1] == '1' ? 2
+                           : keyword.text[1] == '3' ? 4
+                                                    : 8;
             unsigned long long limit = bytes == 8 ? ~0ull : (1ull << (8 * bytes)) - 1;
             if (at >= count || !tokenLooksNumeric(tokens[at])) {
-                fail(parser, "'%.*s' needs a number", static_cast<int>(keyword.length), keyword.text);
+                fail(parser, "'%.*s' needs a number", static_cast<int>(keyword.length),
+                     keyword.text);
                 return false;
             }
             while (at < count && tokenLooksNumeric(tokens[at])) {
@@ -343,8 +351,9 @@ bool parseItems(Parser *parser, const Token *tokens, int count, int at)
             while (at < count && isHexPairs(tokens[at])) {
                 const Token &digits = tokens[at++];
                 for (size_t i = 0; i < digits.length; i += 2)
-                    appendLittleEndian(parser, static_cast<unsigned>(hexDigit(digits.text[i]) * 16 +
-                                                                     hexDigit(digits.text[i + 1])),
+                    appendLittleEndian(parser,
+                                       static_cast<unsigned>(hexDigit(digits.text[i]) * 16 +
+                                                             hexDigit(digits.text[i + 1])),
                                        1);
             }
             if (at == first || (at < count && !isItemKeyword(tokens[at]))) {

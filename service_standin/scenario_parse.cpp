@@ -227,9 +227,8 @@ bool parseScenario(const char *text, Scenario *scenario, char *error, size_t roo
         parseLine(&parser, text + at, end - at);
         at = text[end] == '\n' ? end + 1 : end;
     }
-    if (!parser.failed) {
+    if (!parser.failed)
         finishAnswer(&parser);
-    }
     if (parser.failed) {
         clearScenario(scenario);
         return false;

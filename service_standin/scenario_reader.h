@@ -24,9 +24,9 @@ struct Parser {
     char *error;
     size_t room;
     bool failed;
-    ScriptedAnswer *answer;   // the answer that continuation lines add to
-    bool fillGiven;           // fill= of the open answer
-    bool identifiersGiven;    // session= or connection= of the open answer
+    ScriptedAnswer *answer;  // the answer that continuation lines add to
+    bool fillGiven;          // fill= of the open answer
+    bool identifiersGiven;   // session= or connection= of the open answer
     // An open "group N": portals still to come, its size and padding wanted.
     ULONG groupPortals;
     ULONG groupRemaining;

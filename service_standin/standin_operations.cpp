@@ -115,10 +115,14 @@ ISDSC_STATUS answerTargetInformation(ULONG *BufferSize, PVOID Buffer)
 
 const char *className(TARGET_INFORMATION_CLASS infoClass)
 {
-    static const char *const kNames[] = {"ProtocolType",  "TargetAlias",
-                                         "DiscoveryMechanisms", "PortalGroups",
-                                         "PersistentTargetMappings", "InitiatorName",
-                                         "TargetFlags",   "LoginOptions"};
+    static const char *const kNames[] = {"ProtocolType",
+                                         "TargetAlias",
+                                         "DiscoveryMechanisms",
+                                         "PortalGroups",
+                                         "PersistentTargetMappings",
+                                         "InitiatorName",
+                                         "TargetFlags",
+                                         "LoginOptions"};
     unsigned value = static_cast<unsigned>(infoClass);
     return value < sizeof kNames / sizeof kNames[0] ? kNames[value] : nullptr;
 }
@@ -161,8 +165,8 @@ ISDSC_STATUS ISDSC_API GetIScsiInitiatorNodeNameW(WCHAR16 *InitiatorNodeName)
     logOut(&gLine, "name", InitiatorNodeName);
     if (InitiatorNodeName == nullptr)
         return finish(ISDSC_ERROR_INVALID_PARAMETER);
-    return finish(answerCall(OP_NODE_NAME, InitiatorNodeName,
-                             (MAX_ISCSI_NAME_LEN + 1) * sizeof(WCHAR16)));
+    return finish(
+        answerCall(OP_NODE_NAME, InitiatorNodeName, (MAX_ISCSI_NAME_LEN + 1) * sizeof(WCHAR16)));
 }
 
 ISDSC_STATUS ISDSC_API ReportIScsiInitiatorListW(ULONG *BufferSize, WCHAR16 *Buffer)
@@ -201,16 +205,14 @@ ISDSC_STATUS ISDSC_API RemoveIScsiSendTargetPortalW(WCHAR16 *InitiatorInstance,
     return finish(answerCall(OP_REMOVE_PORTAL, nullptr, 0));
 }
 
-ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSize,
-                                           WCHAR16 *Buffer)
+ISDSC_STATUS ISDSC_API ReportIScsiTargetsW(BOOLEAN ForceUpdate, ULONG *BufferSize, WCHAR16 *Buffer)
 {
     logStart(&gLine, "ReportIScsiTargetsW");
     logFormat(&gLine, " force=%u", static_cast<unsigned>(ForceUpdate));
     return answerListCall(OP_TARGET_LIST, BufferSize, Buffer);
 }
 
-ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
-                                                  WCHAR16 *DiscoveryMechanism,
+ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechanism,
                                                   TARGET_INFORMATION_CLASS InfoClass,
                                                   ULONG *BufferSize, PVOID Buffer)
 {
@@ -234,15 +236,12 @@ ISDSC_STATUS ISDSC_API GetIScsiTargetInformationW(WCHAR16 *TargetName,
     return finish(answerTargetInformation(BufferSize, Buffer), BufferSize);
 }
 
-ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
-                                         WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
-                                         ISCSI_TARGET_PORTALW *TargetPortal,
-                                         ISCSI_SECURITY_FLAGS SecurityFlags,
-                                         ISCSI_TARGET_MAPPINGW *Mappings,
-                                         ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize,
-                                         CHAR *Key, BOOLEAN IsPersistent,
-                                         ISCSI_UNIQUE_SESSION_ID *UniqueSessionId,
-                                         ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
+ISDSC_STATUS ISDSC_API LoginIScsiTargetW(
+    WCHAR16 *TargetName, BOOLEAN IsInformationalSession, WCHAR16 *InitiatorInstance,
+    ULONG InitiatorPortNumber, ISCSI_TARGET_PORTALW *TargetPortal,
+    ISCSI_SECURITY_FLAGS SecurityFlags, ISCSI_TARGET_MAPPINGW *Mappings,
+    ISCSI_LOGIN_OPTIONS *LoginOptions, ULONG KeySize, CHAR *Key, BOOLEAN IsPersistent,
+    ISCSI_UNIQUE_SESSION_ID *UniqueSessionId, ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
 {
     logStart(&gLine, "LoginIScsiTargetW");
     logWide(&gLine, "target", TargetName);
@@ -274,8 +273,7 @@ ISDSC_STATUS ISDSC_API LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformat
 }
 
 ISDSC_STATUS ISDSC_API RemoveIScsiPersistentTargetW(WCHAR16 *InitiatorInstance,
-                                                    ULONG InitiatorPortNumber,
-                                                    WCHAR16 *TargetName,
+                                                    ULONG InitiatorPortNumber, WCHAR16 *TargetName,
                                                     ISCSI_TARGET_PORTALW *Portal)
 {
     logStart(&gLine, "RemoveIScsiPersistentTargetW");

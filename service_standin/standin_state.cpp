@@ -10,12 +10,12 @@
 namespace {
 
 Scenario gScenario;
-bool gReady;               // a scenario (or none) has been chosen
+bool gReady;  // a scenario (or none) has been chosen
 
-char *gLog;                // malloc'd, terminated
+char *gLog;  // malloc'd, terminated
 size_t gLogLength;
 size_t gLogRoom;
-FILE *gLogFile;            // ISCSI_STANDIN_LOG, opened on the first line
+FILE *gLogFile;  // ISCSI_STANDIN_LOG, opened on the first line
 bool gLogFileTried;
 
 void emptyLog()

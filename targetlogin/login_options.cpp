@@ -6,7 +6,7 @@
 
 namespace {
 
-const char kDumpPrefix[] = "                          ";   // 26 blanks
+const char kDumpPrefix[] = "                          ";  // 26 blanks
 const ULONG kBytesPerRow = 16;
 
 // A code field read as its 32 bits: the service may send codes that the
@@ -36,12 +36,11 @@ void dumpBytes(const char *prefix, const unsigned char *bytes, ULONG count)
     for (ULONG start = 0; start < count; start += kBytesPerRow) {
         ULONG rowLength = count - start < kBytesPerRow ? count - start : kBytesPerRow;
         reportPrintf("%s", prefix);
-        for (ULONG column = 0; column < kBytesPerRow; column++) {
+        for (ULONG column = 0; column < kBytesPerRow; column++)
             if (column < rowLength)
                 reportPrintf("%02x ", static_cast<unsigned>(bytes[start + column]));
             else
                 reportPrintf("   ");
-        }
         reportPrintf("    ");
         for (ULONG column = 0; column < rowLength; column++) {
             unsigned char byte = bytes[start + column];

@@ -4,15 +4,14 @@
 #include "common/wide_text.h"
 #include "targetlogin/targetlogin.h"
 
-ISDSC_STATUS registerPortal(const WCHAR16 *address, const WCHAR16 *portText,
-                            ULONG initiatorPort)
+ISDSC_STATUS registerPortal(const WCHAR16 *address, const WCHAR16 *portText, ULONG initiatorPort)
 {
     if (wideLengthBounded(address, MAX_ISCSI_PORTAL_ADDRESS_LEN) >= MAX_ISCSI_PORTAL_ADDRESS_LEN)
         return ISDSC_ERROR_INVALID_PARAMETER;
 
     ISCSI_TARGET_PORTALW portal;
     memset(&portal, 0, sizeof portal);
-    copyBounded(portal.Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, address);   // fits, see above
+    copyBounded(portal.Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, address);  // fits, see above
     portal.Socket = static_cast<USHORT>(static_cast<uint32_t>(parsePortText(portText)) & 0xFFFFu);
 
     // The secret travels as the password; the service gets no user name
@@ -37,8 +36,9 @@ ISDSC_STATUS registerPortal(const WCHAR16 *address, const WCHAR16 *portText,
 
     // The platform's operations take non-const texts; they do not write them.
     WCHAR16 *instance = const_cast<WCHAR16 *>(connectOptions.initiatorInstance);
-    ISDSC_STATUS status = AddIScsiSendTargetPortalW(instance, initiatorPort, chapOptions, 0, &portal);
+    ISDSC_STATUS status =
+        AddIScsiSendTargetPortalW(instance, initiatorPort, chapOptions, 0, &portal);
     if (status != ISDSC_SUCCESS)
-        RemoveIScsiSendTargetPortalW(instance, initiatorPort, &portal);   // result not needed
+        RemoveIScsiSendTargetPortalW(instance, initiatorPort, &portal);  // result not needed
     return status;
 }

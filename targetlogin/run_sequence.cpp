@@ -40,7 +40,7 @@ int32_t readDecimal(const Char *text)
     while (text[at] >= '0' && text[at] <= '9') {
         value = value * 10 + (text[at] - '0');
         if (value > limit)
-            value = limit;   // keep reading, the result stays at the bound
+            value = limit;  // keep reading, the result stays at the bound
         at++;
     }
     return static_cast<int32_t>(negative ? -value : value);
@@ -102,7 +102,7 @@ void chooseRootInstance(void *context, const WCHAR16 *text, size_t length)
 
 void reportOneTarget(void *, const WCHAR16 *targetName, size_t)
 {
-    reportTarget(targetName);   // its result changes nothing of the run
+    reportTarget(targetName);  // its result changes nothing of the run
 }
 
 // The start-up report: version, node name, chosen initiator instance.
@@ -111,8 +111,7 @@ void reportInitiator(ConnectOptions *options)
     ISCSI_VERSION_INFO version = {0, 0, 0};
     if (GetIScsiVersionInformation(&version) == ISDSC_SUCCESS)
         reportPrintf("iSCSI Initiator version %d.%d Build %d\n\n",
-                     static_cast<int>(version.MajorVersion),
-                     static_cast<int>(version.MinorVersion),
+                     static_cast<int>(version.MajorVersion), static_cast<int>(version.MinorVersion),
                      static_cast<int>(version.BuildNumber));
 
     WCHAR16 nodeName[NODE_NAME_CHARS];
@@ -157,7 +156,8 @@ bool registerPortals(ConnectOptions *options)
 {
     for (int32_t i = 0; i < options->portalCount; i++) {
         PortalArgument *portal = &options->portals[i];
-        portal->addStatus = registerPortal(portal->address, portal->portText, portal->initiatorPort);
+        portal->addStatus =
+            registerPortal(portal->address, portal->portText, portal->initiatorPort);
         if (portal->addStatus != ISDSC_SUCCESS) {
             WCHAR16 statusText[STATUS_TEXT_CHARS];
             reportPrintf("Error adding target portal %ws: %ws\n", portal->address,
@@ -235,7 +235,7 @@ CommandLineResult readCommandLine(int argc, char **argv, ConnectOptions *options
         } else if (strcmp(argument, "-h") == 0) {
             if (!hasValue)
                 break;
-            at++;   // accepted, without effect
+            at++;  // accepted, without effect
         } else if (strcmp(argument, "-a") == 0) {
             options->loginAllPortals = true;
         } else {

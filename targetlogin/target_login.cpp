@@ -37,7 +37,7 @@ ULONG chapUserName(const WCHAR16 *targetName, char *out, ULONG room)
         char bytes[8];
         size_t needed = wideToUtf8(targetName + at, length, bytes, sizeof bytes);
         if (written + needed > room - 1)
-            break;   // never half a character
+            break;  // never half a character
         memcpy(out + written, bytes, needed);
         written += static_cast<ULONG>(needed);
         at += length;
@@ -51,7 +51,7 @@ ISDSC_STATUS loginTarget(const WCHAR16 *targetName, const WCHAR16 *portalAddress
 {
     ISCSI_TARGET_PORTALW portal;
     memset(&portal, 0, sizeof portal);
-    copyBounded(portal.Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, portalAddress);   // cut at 255
+    copyBounded(portal.Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, portalAddress);  // cut at 255
     portal.Socket = socket;
 
     char userName[kUserNameBytes];
@@ -81,15 +81,15 @@ ISDSC_STATUS loginTarget(const WCHAR16 *targetName, const WCHAR16 *portalAddress
     WCHAR16 *name = const_cast<WCHAR16 *>(targetName);
     WCHAR16 *instance = const_cast<WCHAR16 *>(initiatorInstance);
 
-    RemoveIScsiPersistentTargetW(instance, initiatorPort, name, &portal);   // none may exist
+    RemoveIScsiPersistentTargetW(instance, initiatorPort, name, &portal);  // none may exist
 
     // One pair of identifiers serves both logins; the immediate one fills
     // them last.
     ISCSI_UNIQUE_SESSION_ID sessionId = {0, 0};
     ISCSI_UNIQUE_CONNECTION_ID connectionId = {0, 0};
-    ISDSC_STATUS status = LoginIScsiTargetW(name, 0, instance, initiatorPort, &portal, 0, nullptr,
-                                            &loginOptions, 0, nullptr, 1, &sessionId,
-                                            &connectionId);
+    ISDSC_STATUS status =
+        LoginIScsiTargetW(name, 0, instance, initiatorPort, &portal, 0, nullptr, &loginOptions, 0,
+                          nullptr, 1, &sessionId, &connectionId);
     if (status == ISDSC_SUCCESS)
         status = LoginIScsiTargetW(name, 0, instance, initiatorPort, &portal, 0, nullptr,
                                    &loginOptions, 0, nullptr, 0, &sessionId, &connectionId);
@@ -114,7 +114,7 @@ ISDSC_STATUS loginChosenPortals(const WCHAR16 *targetName, const WCHAR16 *initia
     for (int32_t i = 0; i < connectOptions.portalCount && i < MAX_COMMAND_LINE_PORTALS; i++) {
         const PortalArgument *portal = &connectOptions.portals[i];
         if (portal->address == nullptr)
-            break;   // the used entries are contiguous from entry 0
+            break;  // the used entries are contiguous from entry 0
         for (int e = 0; e < PORTAL_TABLE_ENTRIES && portalTable.entries[e].socket != 0; e++) {
             const PortalTableEntry *entry = &portalTable.entries[e];
             if (!portalChosen(portal, entry))

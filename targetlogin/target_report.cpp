@@ -74,7 +74,8 @@ bool userNameInsideData(const ISCSI_LOGIN_OPTIONS *options, const unsigned char 
 {
     uintptr_t start = reinterpret_cast<uintptr_t>(data);
     uintptr_t name = reinterpret_cast<uintptr_t>(options->Username);
-    return name >= start && name - start <= size && options->UsernameLength <= size - (name - start);
+    return name >= start && name - start <= size &&
+           options->UsernameLength <= size - (name - start);
 }
 
 // Renders the login options when the data holds one whole record in this
@@ -88,7 +89,7 @@ void reportLoginOptions(const unsigned char *data, ULONG size)
     memcpy(&options, data, sizeof options);
     if (options.Username != nullptr && !userNameInsideData(&options, data, size))
         options.Username = nullptr;
-    options.Password = nullptr;   // never read
+    options.Password = nullptr;  // never read
     printLoginOptions("    ", &options);
 }
 
@@ -231,7 +232,7 @@ ISDSC_STATUS queryTargetInformation(const WCHAR16 *targetName, const WCHAR16 *me
     ULONG size = 0;
     ISDSC_STATUS status = GetIScsiTargetInformationW(name, discovery, infoClass, &size, nullptr);
     if (status == ISDSC_SUCCESS)
-        return ISDSC_SUCCESS;   // no data
+        return ISDSC_SUCCESS;  // no data
     if (status != ISDSC_ERROR_INSUFFICIENT_BUFFER)
         return status;
 
@@ -241,7 +242,7 @@ ISDSC_STATUS queryTargetInformation(const WCHAR16 *targetName, const WCHAR16 *me
         return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     status = GetIScsiTargetInformationW(name, discovery, infoClass, &size, buffer);
     if (status != ISDSC_SUCCESS) {
-        free(buffer);   // a second 122 too: there is no third call
+        free(buffer);  // a second 122 too: there is no third call
         return status;
     }
     // A size beyond the buffer would have the readers leave it.
@@ -273,7 +274,8 @@ void walkPortalGroups(ULONG groupCount, const unsigned char *groups, ULONG bytes
         if (stride > account)
             return;
         for (ULONG k = 0; k < portalCount; k++) {
-            uint64_t record = offset + sizeof(ULONG) + static_cast<uint64_t>(k) * kPortalRecordBytes;
+            uint64_t record =
+                offset + sizeof(ULONG) + static_cast<uint64_t>(k) * kPortalRecordBytes;
             if (record + kPortalRecordBytes > readable)
                 return;
             reportPortal(groups + record, &recorded);

@@ -30,10 +30,10 @@
 // One portal of the command line.  The pointers point at the entry's own
 // storage (or at the default port text), so an entry must not be copied.
 struct PortalArgument {
-    const WCHAR16 *address;    // null while the entry is unused
-    const WCHAR16 *portText;   // "3260" until a "-p" follows the address
-    ULONG initiatorPort;       // ISCSI_ANY_INITIATOR_PORT until a "-s" follows
-    ISDSC_STATUS addStatus;    // what registerPortal returned
+    const WCHAR16 *address;   // null while the entry is unused
+    const WCHAR16 *portText;  // "3260" until a "-p" follows the address
+    ULONG initiatorPort;      // ISCSI_ANY_INITIATOR_PORT until a "-s" follows
+    ISDSC_STATUS addStatus;   // what registerPortal returned
     WCHAR16 addressStorage[ARGUMENT_TEXT_CHARS];
     WCHAR16 portTextStorage[ARGUMENT_TEXT_CHARS];
 };
@@ -41,10 +41,10 @@ struct PortalArgument {
 // Settings and results of one run.  Must not be copied (see PortalArgument).
 struct ConnectOptions {
     PortalArgument portals[MAX_COMMAND_LINE_PORTALS];
-    int32_t portalCount;              // entries 0 .. portalCount - 1 have an address
-    const char *chapSecret;           // the "-t" argument itself, or null
-    bool loginAllPortals;             // "-a"
-    const WCHAR16 *initiatorInstance; // null, or initiatorInstanceStorage
+    int32_t portalCount;               // entries 0 .. portalCount - 1 have an address
+    const char *chapSecret;            // the "-t" argument itself, or null
+    bool loginAllPortals;              // "-a"
+    const WCHAR16 *initiatorInstance;  // null, or initiatorInstanceStorage
     bool anyPortalAdded;
     bool anyLoginSucceeded;
     // A list text may run to the end of the list buffer; one slot more for
@@ -58,7 +58,7 @@ struct ConnectOptions {
 // terminated text.
 struct PortalTableEntry {
     WCHAR16 address[MAX_ISCSI_PORTAL_ADDRESS_LEN + 1];
-    USHORT socket;   // 0: the entry is empty
+    USHORT socket;  // 0: the entry is empty
 };
 
 // The recorded portals are the entries in front of the first empty entry.
@@ -108,8 +108,7 @@ int32_t parsePortText(const WCHAR16 *portText);
 // failed add the same portal is removed again.  Returns the add's status, or
 // ISDSC_ERROR_INVALID_PARAMETER without a service call for an address of
 // more than 255 characters.  Prints nothing.
-ISDSC_STATUS registerPortal(const WCHAR16 *address, const WCHAR16 *portText,
-                            ULONG initiatorPort);
+ISDSC_STATUS registerPortal(const WCHAR16 *address, const WCHAR16 *portText, ULONG initiatorPort);
 
 // ---- Target information report (target_report.cpp) ----
 

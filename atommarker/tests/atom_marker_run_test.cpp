@@ -56,9 +56,8 @@ Lines usageAfter(const std::string &firstLine)
 std::string joined(const Lines &lines)
 {
     std::string text;
-    for (const std::string &line : lines) {
+    for (const std::string &line : lines)
         text += line;
-    }
     return text;
 }
 
@@ -80,56 +79,117 @@ const std::vector<RunCase> &runCases()
         {"no argument", {}, {}, {}, usageAfter("Invalid syntax."), 1},
         {"one argument", {"add"}, {}, {}, usageAfter("Invalid syntax."), 1},
         {"three arguments", {"add", "marker", "extra"}, {}, {}, usageAfter("Invalid syntax."), 1},
-        {"add, name not in the table", {"add", "marker"}, {0, 49153, 0, nullptr},
+        {"add, name not in the table",
+         {"add", "marker"},
+         {0, 49153, 0, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)", "GlobalAddAtomA(marker)"},
-         {"New Atom: 49153\n"}, 0},
-        {"add, name already in the table", {"add", "marker"}, {49153, 0, 0, nullptr},
+         {"New Atom: 49153\n"},
+         0},
+        {"add, name already in the table",
+         {"add", "marker"},
+         {49153, 0, 0, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)"},
-         {"Atom already exists for: marker\n"}, 2},
-        {"add, the table refuses the name", {"add", ""}, {0, 0, 87, kInvalidParameterText},
+         {"Atom already exists for: marker\n"},
+         2},
+        {"add, the table refuses the name",
+         {"add", ""},
+         {0, 0, 87, kInvalidParameterText},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA()", "GlobalAddAtomA()", "GetLastError()",
           kFormatCall87, "LocalFree(message text)"},
-         {std::string(kInvalidParameterText) + "\n", "New Atom: 0\n"}, 0},
-        {"add refused, the platform has no text for the code", {"add", "marker"},
+         {std::string(kInvalidParameterText) + "\n", "New Atom: 0\n"},
+         0},
+        {"add refused, the platform has no text for the code",
+         {"add", "marker"},
          {0, 0, 4242, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)", "GlobalAddAtomA(marker)",
           "GetLastError()", "FormatMessageA(0x1300, null, 4242, 0, buffer, 0, null)"},
-         {"\n", "New Atom: 0\n"}, 0},
-        {"delete, name found", {"delete", "marker"}, {49152, 0, 0, nullptr},
+         {"\n", "New Atom: 0\n"},
+         0},
+        {"delete, name found",
+         {"delete", "marker"},
+         {49152, 0, 0, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)", "GlobalDeleteAtom(49152)"},
-         {"Deleted Atom: 49152\n"}, 0},
-        {"delete, name not found", {"delete", "marker"}, {0, 0, 2, nullptr},
+         {"Deleted Atom: 49152\n"},
+         0},
+        {"delete, name not found",
+         {"delete", "marker"},
+         {0, 0, 2, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)"},
-         {"Atom not found for: marker\n"}, 3},
-        {"find, name found", {"find", "marker"}, {49152, 0, 0, nullptr},
-         {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)"}, {"Found Atom: 49152\n"}, 0},
-        {"find, name not found", {"find", "marker"}, {0, 0, 2, nullptr},
+         {"Atom not found for: marker\n"},
+         3},
+        {"find, name found",
+         {"find", "marker"},
+         {49152, 0, 0, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)"},
-         {"Atom not found for: marker\n"}, 3},
-        {"other operation", {"remove", "marker"}, {}, {},
-         usageAfter("Invalid operation specified: remove"), 1},
-        {"operation in another case", {"Add", "marker"}, {}, {},
-         usageAfter("Invalid operation specified: Add"), 1},
-        {"operation in capitals", {"FIND", "marker"}, {}, {},
-         usageAfter("Invalid operation specified: FIND"), 1},
-        {"prefix of an operation", {"ad", "marker"}, {}, {},
-         usageAfter("Invalid operation specified: ad"), 1},
-        {"operation with more letters", {"adds", "marker"}, {}, {},
-         usageAfter("Invalid operation specified: adds"), 1},
+         {"Found Atom: 49152\n"},
+         0},
+        {"find, name not found",
+         {"find", "marker"},
+         {0, 0, 2, nullptr},
+         {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(marker)"},
+         {"Atom not found for: marker\n"},
+         3},
+        {"other operation",
+         {"remove", "marker"},
+         {},
+         {},
+         usageAfter("Invalid operation specified: remove"),
+         1},
+        {"operation in another case",
+         {"Add", "marker"},
+         {},
+         {},
+         usageAfter("Invalid operation specified: Add"),
+         1},
+        {"operation in capitals",
+         {"FIND", "marker"},
+         {},
+         {},
+         usageAfter("Invalid operation specified: FIND"),
+         1},
+        {"prefix of an operation",
+         {"ad", "marker"},
+         {},
+         {},
+         usageAfter("Invalid operation specified: ad"),
+         1},
+        {"operation with more letters",
+         {"adds", "marker"},
+         {},
+         {},
+         usageAfter("Invalid operation specified: adds"),
+         1},
         {"empty operation", {"", "marker"}, {}, {}, usageAfter("Invalid operation specified: "), 1},
-        {"operation echoed byte for byte", {"d\xc3\xa9lete ", "marker"}, {}, {},
-         usageAfter("Invalid operation specified: d\xc3\xa9lete "), 1},
-        {"find, the largest atom prints unsigned", {"find", "top"}, {65535, 0, 0, nullptr},
-         {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(top)"}, {"Found Atom: 65535\n"}, 0},
-        {"delete, the largest atom prints unsigned", {"delete", "top"}, {65535, 0, 0, nullptr},
+        {"operation echoed byte for byte",
+         {"d\xc3\xa9lete ", "marker"},
+         {},
+         {},
+         usageAfter("Invalid operation specified: d\xc3\xa9lete "),
+         1},
+        {"find, the largest atom prints unsigned",
+         {"find", "top"},
+         {65535, 0, 0, nullptr},
+         {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(top)"},
+         {"Found Atom: 65535\n"},
+         0},
+        {"delete, the largest atom prints unsigned",
+         {"delete", "top"},
+         {65535, 0, 0, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(top)", "GlobalDeleteAtom(65535)"},
-         {"Deleted Atom: 65535\n"}, 0},
-        {"add, the largest atom prints unsigned", {"add", "top"}, {0, 65535, 0, nullptr},
+         {"Deleted Atom: 65535\n"},
+         0},
+        {"add, the largest atom prints unsigned",
+         {"add", "top"},
+         {0, 65535, 0, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA(top)", "GlobalAddAtomA(top)"},
-         {"New Atom: 65535\n"}, 0},
-        {"name echoed byte for byte", {"find", " Mark\t\xc3\xa9 #1 "}, {0, 0, 2, nullptr},
+         {"New Atom: 65535\n"},
+         0},
+        {"name echoed byte for byte",
+         {"find", " Mark\t\xc3\xa9 #1 "},
+         {0, 0, 2, nullptr},
          {"LoadLibraryA(user32.dll)", "GlobalFindAtomA( Mark\t\xc3\xa9 #1 )"},
-         {"Atom not found for:  Mark\t\xc3\xa9 #1 \n"}, 3},
+         {"Atom not found for:  Mark\t\xc3\xa9 #1 \n"},
+         3},
     };
     return cases;
 }
@@ -138,9 +198,8 @@ std::vector<char *> commandLine(const RunCase &c)
 {
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>("tessmark"));
-    for (const char *argument : c.arguments) {
+    for (const char *argument : c.arguments)
         argv.push_back(const_cast<char *>(argument));
-    }
     argv.push_back(nullptr);
     return argv;
 }
@@ -157,9 +216,8 @@ struct CapturingBuffer : std::streambuf {
 
     int_type overflow(int_type c) override
     {
-        if (c != traits_type::eof()) {
+        if (c != traits_type::eof())
             text.push_back(static_cast<char>(c));
-        }
         return c;
     }
     std::streamsize xsputn(const char *s, std::streamsize n) override
@@ -193,9 +251,8 @@ TEST(AtomMarkerRun, EachOutcomeOfTheCommandLine)
             // Only the release of the message text comes after a line:
             // that line, and nothing else, is out before it.
             size_t expectedBytes = 0;
-            if (call.call.rfind("LocalFree", 0) == 0) {
+            if (call.call.rfind("LocalFree", 0) == 0)
                 expectedBytes = c.lines[0].size();
-            }
             EXPECT_EQ(expectedBytes, call.outputBytes) << call.call;
         }
         EXPECT_EQ(c.calls, calls);
@@ -212,7 +269,10 @@ TEST(AtomMarkerRun, EachOutcomeOfTheCommandLine)
 
 const int kWaitMilliseconds = 5000;
 
-enum OutputKind { OUTPUT_PIPE, OUTPUT_FILE };
+enum OutputKind {
+    OUTPUT_PIPE,
+    OUTPUT_FILE
+};
 
 int goSignalFd = -1;
 
@@ -231,20 +291,18 @@ std::string readOutputUntil(int fd, OutputKind kind, std::string soFar, size_t e
     while (soFar.size() < expected && std::chrono::steady_clock::now() < deadline) {
         if (kind == OUTPUT_PIPE) {
             struct pollfd ready = {fd, POLLIN, 0};
-            if (poll(&ready, 1, 50) <= 0) {
+            if (poll(&ready, 1, 50) <= 0)
                 continue;
-            }
         }
         ssize_t got = kind == OUTPUT_FILE
                           ? pread(fd, chunk, sizeof chunk, static_cast<off_t>(soFar.size()))
                           : read(fd, chunk, sizeof chunk);
-        if (got > 0) {
+        if (got > 0)
             soFar.append(chunk, static_cast<size_t>(got));
-        } else if (kind == OUTPUT_FILE) {
+        else if (kind == OUTPUT_FILE)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        } else if (got == 0) {
+        else if (got == 0)
             break;  // writer gone
-        }
     }
     return soFar;
 }
@@ -285,9 +343,8 @@ void checkOutputArrivesWhileRunning(const RunCase &c, OutputKind kind)
 
     std::string received;
     bool pausesAtRelease = false;
-    for (const std::string &call : c.calls) {
+    for (const std::string &call : c.calls)
         pausesAtRelease = pausesAtRelease || call.rfind("LocalFree", 0) == 0;
-    }
     if (pausesAtRelease) {
         received = readOutputUntil(output[0], kind, received, c.lines[0].size());
         EXPECT_EQ(c.lines[0], received) << "before the text is released";

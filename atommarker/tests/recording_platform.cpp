@@ -85,20 +85,18 @@ DWORD WINAPI GetLastError(void)
     return script.lastError;
 }
 
-DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
-                            DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
-                            va_list *Arguments)
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPSTR lpBuffer, DWORD nSize, va_list *Arguments)
 {
     record("FormatMessageA(" + hex(dwFlags) + ", " + (lpSource ? "source" : "null") + ", " +
            std::to_string(dwMessageId) + ", " + std::to_string(dwLanguageId) + ", " +
            (lpBuffer ? "buffer" : "null") + ", " + std::to_string(nSize) + ", " +
            (Arguments ? "arguments" : "null") + ")");
-    if (script.messageText == nullptr || lpBuffer == nullptr) {
+    if (script.messageText == nullptr || lpBuffer == nullptr)
         return 0;
-    }
-    size_t length = std::strlen(script.messageText);
+    size_t length = strlen(script.messageText);
     handedOutText = static_cast<char *>(std::malloc(length + 1));
-    std::memcpy(handedOutText, script.messageText, length + 1);
+    memcpy(handedOutText, script.messageText, length + 1);
     *reinterpret_cast<char **>(lpBuffer) = handedOutText;
     ++unreleased;
     return static_cast<DWORD>(length);
@@ -108,9 +106,8 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem)
 {
     bool ours = hMem != nullptr && hMem == handedOutText;
     record(std::string("LocalFree(") + (ours ? "message text" : "other") + ")");
-    if (localFreeHook != nullptr) {
+    if (localFreeHook != nullptr)
         localFreeHook();
-    }
     if (ours) {
         std::free(hMem);
         handedOutText = nullptr;

@@ -18,8 +18,8 @@ struct PlatformScript {
 };
 
 struct RecordedCall {
-    std::string call;         // e.g. "GlobalFindAtomA(marker)"
-    size_t outputBytes;       // bytes the run had written by then
+    std::string call;    // e.g. "GlobalFindAtomA(marker)"
+    size_t outputBytes;  // bytes the run had written by then
 };
 
 // Starts a recording: clears the log, sets the script, and has every call

@@ -18,13 +18,12 @@ struct ToolRun {
     int exitCode;
 };
 
-const std::string kUsage =
-    "Usage: tessmark operation uniqueid\n"
-    "\n"
-    "  operation      add     add a global atom\n"
-    "                 delete  delete a global atom\n"
-    "                 find    find a global atom\n"
-    "  uniqueid       a uniqueid to use for the global atom\n";
+const std::string kUsage = "Usage: tessmark operation uniqueid\n"
+                           "\n"
+                           "  operation      add     add a global atom\n"
+                           "                 delete  delete a global atom\n"
+                           "                 find    find a global atom\n"
+                           "  uniqueid       a uniqueid to use for the global atom\n";
 const std::string kRefusedAsInvalid = "The parameter is incorrect.\r\n\nNew Atom: 0\n";
 const std::string kLongest(255, 'm');
 const std::string kLongestUpper(255, 'M');
@@ -35,9 +34,8 @@ void runScenario(const std::vector<ToolRun> &runs)
     int number = 0;
     for (const ToolRun &run : runs) {
         std::string shown;
-        for (const std::string &argument : run.arguments) {
+        for (const std::string &argument : run.arguments)
             shown += " " + argument.substr(0, 12);
-        }
         SCOPED_TRACE("run " + std::to_string(++number) + ":" + shown);
         ProcessResult result = runTessmark(run.arguments);
         ASSERT_TRUE(result.finished);

@@ -29,14 +29,18 @@ void setSentinelError()
     ASSERT_EQ(kUntouched, GetLastError());
 }
 
-enum Operation { FIND, ADD, DELETE };
+enum Operation {
+    FIND,
+    ADD,
+    DELETE
+};
 
 struct Step {
     Operation operation;
-    std::string name;   // FIND, ADD
-    ATOM atom;          // DELETE
+    std::string name;  // FIND, ADD
+    ATOM atom;         // DELETE
     ATOM result;
-    DWORD error;        // left for GetLastError
+    DWORD error;  // left for GetLastError
 };
 
 const std::string kLongest(255, 'n');
@@ -47,9 +51,8 @@ const std::string kLongestUpper(255, 'N');
 std::string accented(size_t characters)
 {
     std::string text;
-    for (size_t i = 0; i < characters; ++i) {
+    for (size_t i = 0; i < characters; ++i)
         text += "\xc3\xa9";
-    }
     return text;
 }
 const std::string kLongestAccented = accented(255);
@@ -62,14 +65,14 @@ TEST_F(AtomOperationsTest, FindAddDeleteAndTheirErrorCodes)
         {FIND, "marker", 0, 0, ERROR_FILE_NOT_FOUND},
         {ADD, "marker", 0, 0xC000, kUntouched},
         {FIND, "MARKER", 0, 0xC000, kUntouched},
-        {ADD, "Marker", 0, 0xC000, kUntouched},          // second reference
+        {ADD, "Marker", 0, 0xC000, kUntouched},  // second reference
         {ADD, "other", 0, 0xC001, kUntouched},
         {DELETE, "", 0xC000, 0, kUntouched},
-        {FIND, "marker", 0, 0xC000, kUntouched},         // one reference left
+        {FIND, "marker", 0, 0xC000, kUntouched},  // one reference left
         {DELETE, "", 0xC000, 0, kUntouched},
         {FIND, "marker", 0, 0, ERROR_FILE_NOT_FOUND},
         {DELETE, "", 0xC000, 0xC000, ERROR_INVALID_HANDLE},
-        {ADD, "again", 0, 0xC000, kUntouched},           // lowest free atom
+        {ADD, "again", 0, 0xC000, kUntouched},  // lowest free atom
         {FIND, "other", 0, 0xC001, kUntouched},
         {FIND, "", 0, 0, ERROR_INVALID_PARAMETER},
         {ADD, "", 0, 0, ERROR_INVALID_PARAMETER},
@@ -157,20 +160,21 @@ TEST(AtomMessages, SystemTextsForTheCodesTheTableLeaves)
     // Every code the atom operations leave has a stored text, handed out
     // whole.  (The wording itself is checked once, for 87, below.)
     const DWORD codes[] = {
-        ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE, ERROR_NOT_ENOUGH_MEMORY,
+        ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_INVALID_HANDLE,    ERROR_NOT_ENOUGH_MEMORY,
         ERROR_INVALID_DATA,   ERROR_GEN_FAILURE,   ERROR_INVALID_PARAMETER, ERROR_TIMEOUT,
     };
-    const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                        FORMAT_MESSAGE_FROM_SYSTEM;
+    const DWORD flags =
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
     for (DWORD code : codes) {
         SCOPED_TRACE(code);
         const char *stored = systemMessageText(code);
         ASSERT_NE(nullptr, stored);
         char *text = nullptr;
-        DWORD length = FormatMessageA(flags, nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+        DWORD length =
+            FormatMessageA(flags, nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
         ASSERT_NE(nullptr, text);
         EXPECT_STREQ(stored, text);
-        EXPECT_EQ(std::strlen(stored), length);
+        EXPECT_EQ(strlen(stored), length);
         EXPECT_EQ(nullptr, LocalFree(text));
     }
 }
@@ -181,11 +185,13 @@ TEST(AtomMessages, LookupVariantsAndFailures)
     const DWORD allocate = system | FORMAT_MESSAGE_ALLOCATE_BUFFER;
 
     char *text = reinterpret_cast<char *>(&text);  // must be cleared on failure
-    EXPECT_EQ(0u, FormatMessageA(allocate, nullptr, 4242, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr));
+    EXPECT_EQ(
+        0u, FormatMessageA(allocate, nullptr, 4242, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr));
     EXPECT_EQ(nullptr, text);
     EXPECT_EQ(ERROR_MR_MID_NOT_FOUND, GetLastError());
 
-    EXPECT_EQ(0u, FormatMessageA(allocate, nullptr, 87, 0x0407, reinterpret_cast<LPSTR>(&text), 0, nullptr));
+    EXPECT_EQ(0u, FormatMessageA(allocate, nullptr, 87, 0x0407, reinterpret_cast<LPSTR>(&text), 0,
+                                 nullptr));
     EXPECT_EQ(ERROR_RESOURCE_LANG_NOT_FOUND, GetLastError());
 
     EXPECT_EQ(28u, FormatMessageA(allocate | FORMAT_MESSAGE_MAX_WIDTH_MASK, nullptr, 87, 0x0409,
@@ -200,7 +206,8 @@ TEST(AtomMessages, LookupVariantsAndFailures)
     EXPECT_EQ(0u, FormatMessageA(system, nullptr, 87, 0, tooSmall, sizeof tooSmall, nullptr));
     EXPECT_EQ(ERROR_INSUFFICIENT_BUFFER, GetLastError());
 
-    EXPECT_EQ(0u, FormatMessageA(FORMAT_MESSAGE_FROM_STRING, "text", 0, 0, fits, sizeof fits, nullptr));
+    EXPECT_EQ(0u,
+              FormatMessageA(FORMAT_MESSAGE_FROM_STRING, "text", 0, 0, fits, sizeof fits, nullptr));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
 }
 
@@ -225,17 +232,15 @@ TEST(AtomTableName, ChosenByTheEnvironmentOrTheUser)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.setting ? c.setting : "(unset)");
-        if (c.setting != nullptr) {
+        if (c.setting != nullptr)
             setenv(ATOM_TABLE_ENVIRONMENT, c.setting, 1);
-        } else {
+        else
             unsetenv(ATOM_TABLE_ENVIRONMENT);
-        }
         char name[ATOM_TABLE_NAME_ROOM];
         DWORD result = resolveAtomTableName(name, sizeof name);
         EXPECT_EQ(c.result, result);
-        if (result == 0) {
+        if (result == 0)
             EXPECT_EQ(c.name, name);
-        }
     }
     std::string tooLong(ATOM_TABLE_NAME_ROOM, 'x');
     setenv(ATOM_TABLE_ENVIRONMENT, tooLong.c_str(), 1);

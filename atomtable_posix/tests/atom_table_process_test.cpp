@@ -41,9 +41,8 @@ pid_t startChild(const std::function<int()> &body)
 int waitForExit(pid_t child)
 {
     int status = 0;
-    if (waitpid(child, &status, 0) != child) {
+    if (waitpid(child, &status, 0) != child)
         return -1;
-    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
@@ -83,15 +82,13 @@ ProcessResult expectRun(const std::vector<std::string> &arguments, const std::st
 pid_t startTessmark(const std::vector<std::string> &arguments, int *output)
 {
     int channel[2];
-    if (pipe(channel) != 0) {
+    if (pipe(channel) != 0)
         return -1;
-    }
     pid_t child = startChild([&] {
         close(channel[0]);
         ProcessResult run = runTessmark(arguments);
-        if (write(channel[1], run.output.data(), run.output.size()) < 0 || !run.finished) {
+        if (write(channel[1], run.output.data(), run.output.size()) < 0 || !run.finished)
             return 99;
-        }
         return run.exitCode;
     });
     close(channel[1]);
@@ -104,9 +101,8 @@ std::string readAll(int fd)
     std::string text;
     char chunk[256];
     ssize_t got;
-    while ((got = read(fd, chunk, sizeof chunk)) > 0) {
+    while ((got = read(fd, chunk, sizeof chunk)) > 0)
         text.append(chunk, static_cast<size_t>(got));
-    }
     close(fd);
     return text;
 }
@@ -172,15 +168,13 @@ TEST_F(AtomTableProcessTest, RacingAddsLeaveOneAtomWithAReferencePerSuccess)
     }
     close(results[1]);
     ASSERT_EQ(children, write(go[1], "gggg", children));
-    for (pid_t child : started) {
+    for (pid_t child : started)
         EXPECT_EQ(0, waitForExit(child));
-    }
     std::string reports;
     char chunk[256];
     ssize_t got;
-    while ((got = read(results[0], chunk, sizeof chunk)) > 0) {
+    while ((got = read(results[0], chunk, sizeof chunk)) > 0)
         reports.append(chunk, static_cast<size_t>(got));
-    }
     close(results[0]);
     close(go[0]);
     close(go[1]);
@@ -228,9 +222,8 @@ TEST_F(AtomTableProcessTest, RacingToolRunsCountTheirNewAtoms)
         }
         EXPECT_GE(successes, 1u);
         EXPECT_EQ(successes, referencesOf(0xC000));
-        for (unsigned i = 0; i < successes; ++i) {
+        for (unsigned i = 0; i < successes; ++i)
             expectRun({"delete", name}, "Deleted Atom: 49152\n", 0);
-        }
         expectRun({"find", name}, "Atom not found for: " + name + "\n", 3);
     }
 }
@@ -240,22 +233,18 @@ TEST_F(AtomTableProcessTest, RacingToolRunsCountTheirNewAtoms)
 pid_t startLockHolder(int *ready, const std::function<void(AtomTableShared *)> &before)
 {
     int signal[2];
-    if (pipe(signal) != 0) {
+    if (pipe(signal) != 0)
         return -1;
-    }
     pid_t child = startChild([&] {
         close(signal[0]);
         AtomTableShared *table = nullptr;
-        if (mapAtomTable(&table) != 0 || lockAtomTable(table) != 0) {
+        if (mapAtomTable(&table) != 0 || lockAtomTable(table) != 0)
             return 1;
-        }
         before(table);
-        if (write(signal[1], "L", 1) != 1) {
+        if (write(signal[1], "L", 1) != 1)
             return 1;
-        }
-        for (;;) {
+        for (;;)
             pause();
-        }
     });
     close(signal[1]);
     *ready = signal[0];
@@ -312,9 +301,8 @@ TEST_F(AtomTableProcessTest, HolderKilledInTheMiddleOfAnAddLeavesNoHalfName)
     int ready = -1;
     pid_t child = startLockHolder(&ready, [](AtomTableShared *table) {
         long slot = claimFreeSlot(table);
-        if (slot >= 0) {
+        if (slot >= 0)
             writeSlotName(table, static_cast<uint32_t>(slot), "half-added", 10);
-        }
     });
     ASSERT_GT(child, 0);
     killHolder(child, ready);
@@ -404,7 +392,7 @@ TEST_F(AtomTableProcessTest, HalfSetUpTableIsSetUpAgain)
     ASSERT_EQ(0, ftruncate(fd, sizeof(AtomTableShared)));
     void *base = mmap(nullptr, sizeof(AtomTableShared), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     ASSERT_NE(MAP_FAILED, base);
-    std::memset(base, 0x5A, 4096);  // garbage where the mark and the lock go
+    memset(base, 0x5A, 4096);  // garbage where the mark and the lock go
     munmap(base, sizeof(AtomTableShared));
     close(fd);
     expectRun({"add", "marker"}, "New Atom: 49152\n", 0);

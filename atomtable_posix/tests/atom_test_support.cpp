@@ -40,9 +40,8 @@ ProcessResult runTessmark(const std::vector<std::string> &arguments, int timeout
     }
     std::vector<char *> argv;
     argv.push_back(const_cast<char *>(TESSMARK_PATH));
-    for (const std::string &argument : arguments) {
+    for (const std::string &argument : arguments)
         argv.push_back(const_cast<char *>(argument.c_str()));
-    }
     argv.push_back(nullptr);
     std::fflush(nullptr);
     pid_t child = fork();
@@ -64,25 +63,22 @@ ProcessResult runTessmark(const std::vector<std::string> &arguments, int timeout
         close(err[0]);
         return result;
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
     bool outOpen = true;
     bool errOpen = true;
     while ((outOpen || errOpen) && std::chrono::steady_clock::now() < deadline) {
         struct pollfd ready[2] = {{outOpen ? out[0] : -1, POLLIN, 0},
                                   {errOpen ? err[0] : -1, POLLIN, 0}};
-        if (poll(ready, 2, 50) <= 0) {
+        if (poll(ready, 2, 50) <= 0)
             continue;
-        }
-        if (outOpen && (ready[0].revents & (POLLIN | POLLHUP)) != 0) {
+        if (outOpen && (ready[0].revents & (POLLIN | POLLHUP)) != 0)
             outOpen = readSome(out[0], &result.output);
-        }
-        if (errOpen && (ready[1].revents & (POLLIN | POLLHUP)) != 0) {
+        if (errOpen && (ready[1].revents & (POLLIN | POLLHUP)) != 0)
             errOpen = readSome(err[0], &result.errors);
-        }
     }
-    if (outOpen || errOpen) {
+    if (outOpen || errOpen)
         kill(child, SIGKILL);
-    }
     int status = 0;
     waitpid(child, &status, 0);
     close(out[0]);
@@ -94,13 +90,11 @@ ProcessResult runTessmark(const std::vector<std::string> &arguments, int timeout
 
 uint32_t atomReferences(const AtomTableShared *table, ATOM atom)
 {
-    if (atom < ATOM_TABLE_FIRST_STRING_ATOM) {
+    if (atom < ATOM_TABLE_FIRST_STRING_ATOM)
         return 0;
-    }
     uint32_t slot = atom - ATOM_TABLE_FIRST_STRING_ATOM;
-    if (slot >= __atomic_load_n(&table->slotsUsed, __ATOMIC_ACQUIRE)) {
+    if (slot >= __atomic_load_n(&table->slotsUsed, __ATOMIC_ACQUIRE))
         return 0;
-    }
     return __atomic_load_n(&table->slots[slot].references, __ATOMIC_ACQUIRE);
 }
 
@@ -108,7 +102,8 @@ void PrivateAtomTableTest::SetUp()
 {
     static int tables = 0;
     char name[128];
-    std::snprintf(name, sizeof name, "/tessmark-test-%ld-%d", static_cast<long>(getpid()), ++tables);
+    std::snprintf(name, sizeof name, "/tessmark-test-%ld-%d", static_cast<long>(getpid()),
+                  ++tables);
     tableName = name;
     shm_unlink(tableName.c_str());
     setenv(ATOM_TABLE_ENVIRONMENT, tableName.c_str(), 1);

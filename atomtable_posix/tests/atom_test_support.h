@@ -31,7 +31,7 @@ uint32_t atomReferences(const AtomTableShared *table, ATOM atom);
 // the test runs (inherited by the processes it starts), and the table is
 // removed at the end.
 class PrivateAtomTableTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     std::string tableName;  // with its leading "/"

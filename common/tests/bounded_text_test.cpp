@@ -31,10 +31,8 @@ TEST(PrintBounded, CutsAtCountMinusOne)
         ULONG result;
         std::u16string text;
     } cases[] = {
-        {10, BOUNDED_TRUNCATED, u"Status: 0"},
-        {12, BOUNDED_TRUNCATED, u"Status: 0x1"},
-        {13, BOUNDED_OK, u"Status: 0x1f"},
-        {1, BOUNDED_TRUNCATED, u""},
+        {10, BOUNDED_TRUNCATED, u"Status: 0"}, {12, BOUNDED_TRUNCATED, u"Status: 0x1"},
+        {13, BOUNDED_OK, u"Status: 0x1f"},     {1, BOUNDED_TRUNCATED, u""},
         {260, BOUNDED_OK, u"Status: 0x1f"},
     };
     for (const Case &c : cases) {

@@ -81,21 +81,37 @@ std::vector<long> decodeAll(const std::string &bytes, Utf8Malformed malformed)
 struct DecodeCase {
     const char *name;
     std::string bytes;
-    std::vector<long> substituted;   // with UTF8_SUBSTITUTE
-    std::vector<long> refused;       // with UTF8_REFUSE
+    std::vector<long> substituted;  // with UTF8_SUBSTITUTE
+    std::vector<long> refused;      // with UTF8_REFUSE
 };
 
 TEST(DecodeUtf8, SubstituteOrRefuseWhatIsMalformed)
 {
     const long R = 0xFFFD;
     const std::vector<DecodeCase> cases = {
-        {"one to four bytes", "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
-         {0x41, 0xE9, 0x20AC, 0x1F600}, {0x41, 0xE9, 0x20AC, 0x1F600}},
-        {"the first and last of each length", "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
-         {0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF}, {0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF}},
-        {"a continuation byte where a sequence begins", "\x80" "A", {R, 0x41}, {-1}},
-        {"bytes that begin no sequence", "\xF8\xFF" "A", {R, R, 0x41}, {-1}},
-        {"a missing continuation byte", "A\xE2\x82" "B", {0x41, R, 0x42}, {0x41, -1}},
+        {"one to four bytes",
+         "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80",
+         {0x41, 0xE9, 0x20AC, 0x1F600},
+         {0x41, 0xE9, 0x20AC, 0x1F600}},
+        {"the first and last of each length",
+         "\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF",
+         {0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF},
+         {0x80, 0x7FF, 0x800, 0xFFFF, 0x10000, 0x10FFFF}},
+        {"a continuation byte where a sequence begins",
+         "\x80"
+         "A",
+         {R, 0x41},
+         {-1}},
+        {"bytes that begin no sequence",
+         "\xF8\xFF"
+         "A",
+         {R, R, 0x41},
+         {-1}},
+        {"a missing continuation byte",
+         "A\xE2\x82"
+         "B",
+         {0x41, R, 0x42},
+         {0x41, -1}},
         {"a sequence cut by the end of the text", "\xF0\x9F\x98", {R}, {-1}},
         {"overlong forms", "\xC0\xAF\xE0\x80\xAF\xF0\x80\x80\xAF", {R, R, R}, {-1}},
         {"encoded surrogates", "\xED\xA0\x80\xED\xBF\xBFx", {R, R, 0x78}, {-1}},
@@ -120,10 +136,12 @@ TEST(DecodeUtf8, TheTerminatorEndsASequenceOfATerminatedText)
 TEST(HexDigit, DigitsOfEitherCaseAndNothingElse)
 {
     const std::string digits = "0123456789abcdefABCDEF";
-    const int values[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
+    const int values[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                          11, 12, 13, 14, 15, 10, 11, 12, 13, 14, 15};
     for (size_t i = 0; i < digits.size(); i++)
         EXPECT_EQ(hexDigit(static_cast<unsigned char>(digits[i])), values[i]) << digits[i];
-    for (unsigned long other : {0x2FUL, 0x3AUL, 0x40UL, 0x47UL, 0x60UL, 0x67UL, 0UL, 0xFF10UL, 0x130UL})
+    for (unsigned long other :
+         {0x2FUL, 0x3AUL, 0x40UL, 0x47UL, 0x60UL, 0x67UL, 0UL, 0xFF10UL, 0x130UL})
         EXPECT_EQ(hexDigit(other), -1) << other;
 }
 

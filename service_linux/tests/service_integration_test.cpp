@@ -41,7 +41,7 @@ long long elapsedMs(std::chrono::steady_clock::time_point since)
 
 // Each test gets a store of its own and a bounded network timeout.
 class ServiceOnTargets : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(makeScratchDirectory(stateRoot_, sizeof stateRoot_));
@@ -98,7 +98,10 @@ protected:
         sqlite3_close(database);
     }
 
-    std::string storePath() const { return std::string(stateDirectory_) + "/service.db"; }
+    std::string storePath() const
+    {
+        return std::string(stateDirectory_) + "/service.db";
+    }
 
     ISDSC_STATUS addPortal(int port, ISCSI_LOGIN_OPTIONS *options = nullptr)
     {
@@ -127,10 +130,10 @@ protected:
     TargetDaemon istgt_ = {-1, 0, 0, 0, {0}, {0}};
 };
 
-#define START_OR_SKIP(started, daemon)                                \
-    do {                                                              \
-        if (!(started))                                               \
-            GTEST_SKIP() << "no target daemon here: " << (daemon).why; \
+#define START_OR_SKIP(started, daemon)                                                             \
+    do {                                                                                           \
+        if (!(started))                                                                            \
+            GTEST_SKIP() << "no target daemon here: " << (daemon).why;                             \
     } while (0)
 
 TEST_F(ServiceOnTargets, DiscoversSeveralTargetsAndAnswersEveryClass)
@@ -145,7 +148,8 @@ TEST_F(ServiceOnTargets, DiscoversSeveralTargetsAndAnswersEveryClass)
 
     // A buffer one character short asks for the whole list's size.
     WCHAR16 small[8];
-    ULONG needed = static_cast<ULONG>(strlen(kTargetA) + strlen(kTargetB) + strlen(kChapTarget) + 4);
+    ULONG needed =
+        static_cast<ULONG>(strlen(kTargetA) + strlen(kTargetB) + strlen(kChapTarget) + 4);
     ULONG size = needed - 1;
     std::vector<WCHAR16> big(needed - 1);
     EXPECT_EQ(ReportIScsiTargetsW(false, &size, big.data()), ISDSC_ERROR_INSUFFICIENT_BUFFER);
@@ -473,8 +477,8 @@ TEST_F(ServiceOnTargets, NeverHandsTheSecretBack)
     ASSERT_EQ(names.size(), 3u);
     const std::string secret = kSecret;
     std::u16string wideSecret = wide(secret);
-    const TARGET_INFORMATION_CLASS classes[] = {DiscoveryMechanisms, ProtocolType, TargetAlias,
-                                                PortalGroups, InitiatorName, TargetFlags,
+    const TARGET_INFORMATION_CLASS classes[] = {DiscoveryMechanisms, ProtocolType,  TargetAlias,
+                                                PortalGroups,        InitiatorName, TargetFlags,
                                                 LoginOptions};
     for (const std::string &name : names) {
         for (TARGET_INFORMATION_CLASS infoClass : classes) {
@@ -518,8 +522,9 @@ TEST_F(ServiceOnTargets, APortalThatIsNoIscsiTargetFailsWithItsText)
         ISDSC_STATUS expected;
     };
     const Case cases[] = {
-        {"web server", std::string("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n") +
-                           std::string(64, ' '),
+        {"web server",
+         std::string("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n") +
+             std::string(64, ' '),
          SERVICE_NOT_AN_ISCSI_TARGET},
         {"closes at once", std::string(), SERVICE_NOT_AN_ISCSI_TARGET},
     };
@@ -717,7 +722,9 @@ TEST_F(ServiceOnTargets, AStoredRowThatCannotBeReadHidesNothing)
         "SELECT id, 101, 101, 'iqn.2026-01.evil:' || char(27) || ']0;owned' || char(7), "
         "'127.0.0.1', socket, 1 FROM portals;"
         "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
-        "SELECT id, 102, 1, '" + std::string(kTargetB) + "', char(27) || '[2J', socket, 2 "
+        "SELECT id, 102, 1, '" +
+        std::string(kTargetB) +
+        "', char(27) || '[2J', socket, 2 "
         "FROM portals;");
 
     ISDSC_STATUS status;
@@ -761,7 +768,7 @@ TEST_F(ServiceOnTargets, RunsWithOneProcessIdInTwoNamespacesKeepTheirSessions)
                 static_cast<ssize_t>(sizeof session.AdapterUnique))
                 _exit(2);
             char byte;
-            _exit(read(release[0], &byte, 1) == 1 ? 0 : 3);   // the session lives until then
+            _exit(read(release[0], &byte, 1) == 1 ? 0 : 3);  // the session lives until then
         }
         int status = 0;
         waitpid(inner, &status, 0);
@@ -810,7 +817,7 @@ TEST_F(ServiceOnTargets, TheProcessCannotBeDumpedOnceItHoldsASecret)
                 _exit(10);
             ChapOptions chap;
             fillChapOptions(&chap, "", kSecret);
-            addPortal(port, c.secret ? &chap.options : nullptr);   // refused: nothing listens
+            addPortal(port, c.secret ? &chap.options : nullptr);  // refused: nothing listens
             _exit(prctl(PR_GET_DUMPABLE, 0, 0, 0, 0));
         }
         EXPECT_EQ(waitForChild(child, 20000), c.dumpable);

@@ -46,15 +46,13 @@ inline void fillChapOptions(ChapOptions *chap, const std::string &user, const st
     chap->user = user;
     chap->secret = secret;
     memset(&chap->options, 0, sizeof chap->options);
-    chap->options.InformationSpecified = ISCSI_LOGIN_OPTIONS_AUTH_TYPE |
-                                         ISCSI_LOGIN_OPTIONS_USERNAME |
-                                         ISCSI_LOGIN_OPTIONS_PASSWORD;
+    chap->options.InformationSpecified =
+        ISCSI_LOGIN_OPTIONS_AUTH_TYPE | ISCSI_LOGIN_OPTIONS_USERNAME | ISCSI_LOGIN_OPTIONS_PASSWORD;
     chap->options.LoginFlags = ISCSI_LOGIN_FLAG_MULTIPATH_ENABLED;
     chap->options.AuthType = ISCSI_CHAP_AUTH_TYPE;
     chap->options.UsernameLength = static_cast<ULONG>(chap->user.size());
-    chap->options.Username = chap->user.empty()
-                                 ? nullptr
-                                 : reinterpret_cast<UCHAR *>(&chap->user[0]);
+    chap->options.Username =
+        chap->user.empty() ? nullptr : reinterpret_cast<UCHAR *>(&chap->user[0]);
     chap->options.PasswordLength = static_cast<ULONG>(chap->secret.size());
     chap->options.Password = reinterpret_cast<UCHAR *>(&chap->secret[0]);
 }
@@ -73,8 +71,8 @@ inline ISDSC_STATUS queryInformation(const std::string &target, const WCHAR16 *m
     if (status != ISDSC_ERROR_INSUFFICIENT_BUFFER)
         return status;
     data->resize(size);
-    return GetIScsiTargetInformationW(&name[0], const_cast<WCHAR16 *>(mechanism), infoClass,
-                                      &size, data->data());
+    return GetIScsiTargetInformationW(&name[0], const_cast<WCHAR16 *>(mechanism), infoClass, &size,
+                                      data->data());
 }
 
 // The target list as strings; status in *status.

@@ -24,9 +24,9 @@
 #include "service_linux/service_status.h"
 #include "service_linux/state_location.h"
 #include "service_linux/target_answers.h"
-#include "service_linux/text_conversion.h"
 #include "service_linux/tests/service_test_support.h"
 #include "service_linux/tests/target_daemons.h"
+#include "service_linux/text_conversion.h"
 
 namespace {
 
@@ -72,7 +72,8 @@ TEST(FailureMapping, EveryFailureBecomesItsStatus)
         {STEP_LOGIN, FAILURE_LIBRARY, 0,
          "Failed to log in to target. Status: Authorization failure(514)",
          SERVICE_AUTHORIZATION_FAILED},
-        {STEP_LOGIN, FAILURE_LIBRARY, 0, "Failed to log in to target. Status: Target not found(515)",
+        {STEP_LOGIN, FAILURE_LIBRARY, 0,
+         "Failed to log in to target. Status: Target not found(515)",
          SERVICE_LOGIN_TARGET_NOT_FOUND},
         {STEP_LOGIN, FAILURE_LIBRARY, 0,
          "Failed to log in to target. Status: Target moved temporarily(257)",
@@ -119,20 +120,44 @@ TEST(FailureMapping, StoreAndDirectoryFailures)
 // failure line ends in a bare number.
 TEST(ServiceMessages, EveryOwnCodeHasASentence)
 {
-    const ISDSC_STATUS codes[] = {
-        SERVICE_NON_SPECIFIC_ERROR, SERVICE_CONNECTION_REFUSED, SERVICE_NO_ANSWER_IN_TIME,
-        SERVICE_PORTAL_UNREACHABLE, SERVICE_CONNECTION_CLOSED, SERVICE_CONNECTION_FAILED,
-        SERVICE_NAME_NOT_FOUND, SERVICE_NAME_LOOKUP_FAILED, SERVICE_NAME_LOOKUP_TIMEOUT,
-        SERVICE_NOT_AN_ISCSI_TARGET, SERVICE_AUTHENTICATION_FAILED, SERVICE_AUTHORIZATION_FAILED,
-        SERVICE_LOGIN_TARGET_NOT_FOUND, SERVICE_LOGIN_TARGET_REMOVED, SERVICE_LOGIN_REDIRECTED,
-        SERVICE_LOGIN_REJECTED, SERVICE_TARGET_ERROR, SERVICE_TOO_MANY_CONNECTIONS,
-        SERVICE_DISCOVERY_FAILED, SERVICE_TARGET_NOT_FOUND, SERVICE_PORTAL_NOT_FOUND,
-        SERVICE_PERSISTENT_LOGIN_NOT_FOUND, SERVICE_MECHANISM_NOT_FOUND,
-        SERVICE_INITIATOR_NOT_FOUND, SERVICE_NOT_SUPPORTED, SERVICE_TOO_MANY_LOGINS,
-        SERVICE_STORE_FAILED, SERVICE_STORE_BUSY, SERVICE_STATE_DIRECTORY_FAILED,
-        SERVICE_INITIATOR_NAME_INVALID, SERVICE_STORE_CONFLICT, SERVICE_STATE_DIRECTORY_NOT_OWNED,
-        SERVICE_STATE_DIRECTORY_NOT_PRIVATE, SERVICE_STORE_NOT_OWNED, SERVICE_STORE_NOT_PRIVATE,
-        SERVICE_STORE_IS_LINK, SERVICE_PORTAL_KEPT_FOR_ANOTHER_RUN, SERVICE_SECRET_TOO_LONG};
+    const ISDSC_STATUS codes[] = {SERVICE_NON_SPECIFIC_ERROR,
+                                  SERVICE_CONNECTION_REFUSED,
+                                  SERVICE_NO_ANSWER_IN_TIME,
+                                  SERVICE_PORTAL_UNREACHABLE,
+                                  SERVICE_CONNECTION_CLOSED,
+                                  SERVICE_CONNECTION_FAILED,
+                                  SERVICE_NAME_NOT_FOUND,
+                                  SERVICE_NAME_LOOKUP_FAILED,
+                                  SERVICE_NAME_LOOKUP_TIMEOUT,
+                                  SERVICE_NOT_AN_ISCSI_TARGET,
+                                  SERVICE_AUTHENTICATION_FAILED,
+                                  SERVICE_AUTHORIZATION_FAILED,
+                                  SERVICE_LOGIN_TARGET_NOT_FOUND,
+                                  SERVICE_LOGIN_TARGET_REMOVED,
+                                  SERVICE_LOGIN_REDIRECTED,
+                                  SERVICE_LOGIN_REJECTED,
+                                  SERVICE_TARGET_ERROR,
+                                  SERVICE_TOO_MANY_CONNECTIONS,
+                                  SERVICE_DISCOVERY_FAILED,
+                                  SERVICE_TARGET_NOT_FOUND,
+                                  SERVICE_PORTAL_NOT_FOUND,
+                                  SERVICE_PERSISTENT_LOGIN_NOT_FOUND,
+                                  SERVICE_MECHANISM_NOT_FOUND,
+                                  SERVICE_INITIATOR_NOT_FOUND,
+                                  SERVICE_NOT_SUPPORTED,
+                                  SERVICE_TOO_MANY_LOGINS,
+                                  SERVICE_STORE_FAILED,
+                                  SERVICE_STORE_BUSY,
+                                  SERVICE_STATE_DIRECTORY_FAILED,
+                                  SERVICE_INITIATOR_NAME_INVALID,
+                                  SERVICE_STORE_CONFLICT,
+                                  SERVICE_STATE_DIRECTORY_NOT_OWNED,
+                                  SERVICE_STATE_DIRECTORY_NOT_PRIVATE,
+                                  SERVICE_STORE_NOT_OWNED,
+                                  SERVICE_STORE_NOT_PRIVATE,
+                                  SERVICE_STORE_IS_LINK,
+                                  SERVICE_PORTAL_KEPT_FOR_ANOTHER_RUN,
+                                  SERVICE_SECRET_TOO_LONG};
     for (ISDSC_STATUS code : codes) {
         SCOPED_TRACE(code);
         WCHAR16 text[255];
@@ -182,7 +207,9 @@ TEST(PortalText, TargetAddressesSplitIntoAddressPortAndTag)
         {"127.0.0.1 :3260", false, "", 0, 0},
         {"host\tname,1", false, "", 0, 0},
         {"a,b:3260,1", false, "", 0, 0},
-        {"host\xc2\x9b" "2J:3260,1", false, "", 0, 0},   // a C1 control in UTF-8
+        {"host\xc2\x9b"
+         "2J:3260,1",
+         false, "", 0, 0},  // a C1 control in UTF-8
         {"h\xc3\xb6st:3260,1", true, "h\xc3\xb6st", 3260, 1},
     };
     for (const AddressCase &c : cases) {
@@ -267,7 +294,10 @@ TEST(DiscoveryAnswer, TargetNamesAreUtf8WithoutControlsAndAtMost223Bytes)
         {"carriage return", "iqn.2026-01.evil:a\rb", false},
         {"tab", "iqn.2026-01.evil:a\tb", false},
         {"delete", "iqn.2026-01.evil:\x7f", false},
-        {"C1 control", "iqn.2026-01.evil:\xc2\x9b" "31m", false},
+        {"C1 control",
+         "iqn.2026-01.evil:\xc2\x9b"
+         "31m",
+         false},
         {"after C1", "iqn.2026-01.test:\xc2\xa0", true},
     };
     for (const NameCase &c : cases) {
@@ -331,9 +361,8 @@ TEST(NodeIdentity, ReadsTheHostsNameFile)
         fclose(file);
         char name[ISCSI_NAME_BYTES] = "untouched";
         EXPECT_EQ(readInitiatorNameFile(path.c_str(), name, sizeof name), c.expected);
-        if (c.expected == NAME_FILE_FOUND) {
+        if (c.expected == NAME_FILE_FOUND)
             EXPECT_STREQ(name, c.name);
-        }
     }
     char name[ISCSI_NAME_BYTES];
     EXPECT_EQ(readInitiatorNameFile((path + ".missing").c_str(), name, sizeof name),
@@ -404,8 +433,8 @@ TEST(TargetAnswers, PortalGroupsAreLaidOutAtTheirStride)
     Answer answer = {nullptr, 0, 0};
     ASSERT_TRUE(buildPortalGroups(discovered, &answer));
     EXPECT_EQ(answer.size, 4 + portalGroupStride(1) + portalGroupStride(2) + portalGroupStride(1));
-    EXPECT_EQ(walk(answer), (std::vector<std::string>{"10.0.0.2/0", "10.0.0.1/1", "10.0.0.3/1",
-                                                      "10.0.0.4/2"}));
+    EXPECT_EQ(walk(answer),
+              (std::vector<std::string>{"10.0.0.2/0", "10.0.0.1/1", "10.0.0.3/1", "10.0.0.4/2"}));
     freeAnswer(&answer);
 
     DiscoveryList none = {nullptr, 0, 0};
@@ -478,9 +507,8 @@ TEST(StateLocation, TheVariableChoosesAndCreatesAPrivateDirectory)
 
     unsetenv(STATE_DIRECTORY_VARIABLE);
     ASSERT_EQ(findStateDirectory(path, sizeof path), 0u);
-    if (geteuid() == 0) {
+    if (geteuid() == 0)
         EXPECT_STREQ(path, "/var/lib/iscsi-tools");
-    }
     removeTree(scratch);
 }
 
@@ -492,7 +520,7 @@ TEST(StateLocation, OtherUsersKeepTheStoreInTheirStateDirectory)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to become another user";
     struct Case {
-        const char *xdg;   // null: unset
+        const char *xdg;  // null: unset
         const char *expected;
     };
     const Case cases[] = {

@@ -33,7 +33,8 @@ bool programExists(const char *name)
     char candidate[1024];
     // PATH first, then the system folders a root shell would have.
     char folders[2048];
-    snprintf(folders, sizeof folders, "%s:/usr/sbin:/sbin", path != nullptr ? path : "/usr/bin:/bin");
+    snprintf(folders, sizeof folders, "%s:/usr/sbin:/sbin",
+             path != nullptr ? path : "/usr/bin:/bin");
     for (char *folder = strtok(folders, ":"); folder != nullptr; folder = strtok(nullptr, ":")) {
         snprintf(candidate, sizeof candidate, "%s/%s", folder, name);
         if (access(candidate, X_OK) == 0)
@@ -51,8 +52,8 @@ pid_t spawnLogged(const char *const argv[], const char *outputPath)
     posix_spawn_file_actions_addopen(&actions, 1, log, O_WRONLY | O_CREAT | O_APPEND, 0600);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     pid_t pid = -1;
-    int result = posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv),
-                              environ);
+    int result =
+        posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     return result == 0 ? pid : -1;
 }
@@ -205,19 +206,20 @@ bool addTgtTarget(TargetDaemon *d, int tid, const TgtTarget &target)
     snprintf(backing, sizeof backing, "%s/disk%d.img", d->directory, tid);
     if (!makeBackingFile(backing))
         return false;
-    const char *newTarget[] = {"--op", "new", "--mode", "target", "--tid", tidText,
-                               "-T", target.name, nullptr};
-    const char *newUnit[] = {"--op", "new", "--mode", "logicalunit", "--tid", tidText,
-                             "--lun", "1", "-b", backing, nullptr};
-    const char *bind[] = {"--op", "bind", "--mode", "target", "--tid", tidText,
-                          "-I", "ALL", nullptr};
+    const char *newTarget[] = {"--op",  "new", "--mode",    "target", "--tid",
+                               tidText, "-T",  target.name, nullptr};
+    const char *newUnit[] = {"--op",  "new", "--mode", "logicalunit", "--tid", tidText,
+                             "--lun", "1",   "-b",     backing,       nullptr};
+    const char *bind[] = {"--op",  "bind", "--mode", "target", "--tid",
+                          tidText, "-I",   "ALL",    nullptr};
     if (tgtadm(d, newTarget) != 0 || tgtadm(d, newUnit) != 0 || tgtadm(d, bind) != 0)
         return false;
     if (target.chapUser != nullptr) {
-        const char *account[] = {"--op", "new", "--mode", "account", "--user", target.chapUser,
-                                 "--password", target.chapSecret, nullptr};
-        const char *bindAccount[] = {"--op", "bind", "--mode", "account", "--tid", tidText,
-                                     "--user", target.chapUser, nullptr};
+        const char *account[] = {"--op",   "new",           "--mode",     "account",
+                                 "--user", target.chapUser, "--password", target.chapSecret,
+                                 nullptr};
+        const char *bindAccount[] = {"--op",  "bind",   "--mode",        "account", "--tid",
+                                     tidText, "--user", target.chapUser, nullptr};
         if (tgtadm(d, account) != 0 || tgtadm(d, bindAccount) != 0)
             return false;
     }
@@ -295,8 +297,8 @@ int tgtSessionCount(TargetDaemon *d, int tid)
     unlink(output);
     char control[16];
     snprintf(control, sizeof control, "%d", d->controlPort);
-    const char *argv[] = {"tgtadm", "-C", control, "--lld", "iscsi", "--op", "show",
-                          "--mode", "target", nullptr};
+    const char *argv[] = {"tgtadm", "-C",   control,  "--lld",  "iscsi",
+                          "--op",   "show", "--mode", "target", nullptr};
     if (runBounded(argv, 10000, output) != 0)
         return -1;
     FILE *file = fopen(output, "r");

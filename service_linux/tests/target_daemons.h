@@ -9,16 +9,16 @@
 
 struct TargetDaemon {
     pid_t pid;
-    int port;          // the first portal's TCP port on 127.0.0.1
-    int secondPort;    // istgt: the port of the second portal group
-    int controlPort;   // tgtd: its management channel
+    int port;         // the first portal's TCP port on 127.0.0.1
+    int secondPort;   // istgt: the port of the second portal group
+    int controlPort;  // tgtd: its management channel
     char directory[256];
-    char why[512];     // why the daemon could not be started
+    char why[512];  // why the daemon could not be started
 };
 
 struct TgtTarget {
     const char *name;
-    const char *chapUser;     // null: no CHAP
+    const char *chapUser;  // null: no CHAP
     const char *chapSecret;
 };
 

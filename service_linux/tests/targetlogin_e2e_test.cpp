@@ -96,7 +96,7 @@ pid_t startTargetlogin(const std::vector<std::string> &arguments, const std::str
 }
 
 class TargetloginOverService : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(makeScratchDirectory(scratch_, sizeof scratch_));
@@ -151,7 +151,8 @@ protected:
                            "    Target Alias         : \n"
                            "    PortalGroups         : 1 portal groups\n"
                            "        Group 0 has 1 portals\n"
-                           "            Address and Socket    : 127.0.0.1 " + port +
+                           "            Address and Socket    : 127.0.0.1 " +
+                           port +
                            "\n"
                            "            Symbolic Name         : \n"
                            "    Initiator Name       : Root\\SoftwareInitiator\\0000_0\n"
@@ -167,9 +168,8 @@ protected:
         else
             text += "    Information Specified: 0x0\n"
                     "    Login Flags          : 0x0\n";
-        text += ">           Address and Socket    : 127.0.0.1 " + port + "\n" +
-                "LoginTarget to " + target + " on Root\\SoftwareInitiator\\0000_0 to 127.0.0.1/" +
-                port + "\n";
+        text += ">           Address and Socket    : 127.0.0.1 " + port + "\n" + "LoginTarget to " +
+                target + " on Root\\SoftwareInitiator\\0000_0 to 127.0.0.1/" + port + "\n";
         return text;
     }
 
@@ -181,10 +181,10 @@ protected:
     int runs_ = 0;
 };
 
-#define SKIP_WITHOUT_TGTD()                                              \
-    do {                                                                 \
-        if (!started_)                                                   \
-            GTEST_SKIP() << "no target daemon here: " << tgt_.why;       \
+#define SKIP_WITHOUT_TGTD()                                                                        \
+    do {                                                                                           \
+        if (!started_)                                                                             \
+            GTEST_SKIP() << "no target daemon here: " << tgt_.why;                                 \
     } while (0)
 
 TEST_F(TargetloginOverService, DiscoversAndLogsInWithChap)
@@ -225,14 +225,15 @@ TEST_F(TargetloginOverService, UnreachablePortalsFailInBoundedTime)
     int closedPort = freeLoopbackPort();
     auto start = std::chrono::steady_clock::now();
     ToolRun result = run({"127.0.0.1", "-p", std::to_string(closedPort), "127.0.0.1", "-p",
-                      std::to_string(silentPort)});
+                          std::to_string(silentPort)});
     auto took = std::chrono::steady_clock::now() - start;
     close(silent);
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.output,
-              header() +
-                  "Error adding target portal 127.0.0.1: The target portal refused the connection. \n"
-                  "Error adding target portal 127.0.0.1: The target portal did not answer in time. \n");
+    EXPECT_EQ(
+        result.output,
+        header() +
+            "Error adding target portal 127.0.0.1: The target portal refused the connection. \n"
+            "Error adding target portal 127.0.0.1: The target portal did not answer in time. \n");
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 5000);
 }
 
@@ -253,7 +254,8 @@ TEST_F(TargetloginOverService, ALaterRunStillReportsTheTargetsOfAPortalThatStopp
     EXPECT_EQ(result.exitCode, 0);
     std::string output = maskIdentifiers(result.output);
     EXPECT_NE(output.find(std::string("Get Target information for ") + kPlain), std::string::npos);
-    EXPECT_NE(output.find(std::string("Get Target information for ") + kSecured), std::string::npos);
+    EXPECT_NE(output.find(std::string("Get Target information for ") + kSecured),
+              std::string::npos);
     EXPECT_NE(output.find("Get Target information for iqn.2026-01.test.e2e:other"),
               std::string::npos);
     EXPECT_NE(output.find("Connection complete\n"), std::string::npos);
@@ -268,8 +270,9 @@ TEST_F(TargetloginOverService, TwoRunsAtOnceAndAKilledRunLeaveAWorkingStore)
     int silent = startSilentListener(&silentPort);
     ASSERT_GE(silent, 0);
     std::string silentText = std::to_string(silentPort);
-    const char *killedArgv[] = {TARGETLOGIN_PATH, "127.0.0.1", "-p", port.c_str(), "127.0.0.1",
-                                "-p", silentText.c_str(), nullptr};
+    const char *killedArgv[] = {TARGETLOGIN_PATH,   "127.0.0.1", "-p",
+                                port.c_str(),       "127.0.0.1", "-p",
+                                silentText.c_str(), nullptr};
     pid_t killed = -1;
     posix_spawn_file_actions_t quiet;
     posix_spawn_file_actions_init(&quiet);
@@ -284,10 +287,10 @@ TEST_F(TargetloginOverService, TwoRunsAtOnceAndAKilledRunLeaveAWorkingStore)
     waitpid(killed, &status, 0);
     close(silent);
 
-    std::string expected = header() + report(kPlain, false) + loggedIn +
-                           report(kSecured, false) +
-                           "    Login Failed : The target refused the login: authentication failed. \n"
-                           "Connection complete\n";
+    std::string expected =
+        header() + report(kPlain, false) + loggedIn + report(kSecured, false) +
+        "    Login Failed : The target refused the login: authentication failed. \n"
+        "Connection complete\n";
     std::string outputs[2];
     pid_t children[2];
     for (int i = 0; i < 2; i++) {
@@ -333,8 +336,8 @@ TEST_F(TargetloginOverService, TwoRunsAtOnceOnAFreshStoreBothComplete)
         ASSERT_EQ(pipe(gate), 0);
         for (int i = 0; i < 2; i++) {
             outputs[i] = state + "-run" + std::to_string(i) + ".txt";
-            children[i] = startTargetlogin({"127.0.0.1", "-p", port, "-t", kSecret}, outputs[i],
-                                           false, gate);
+            children[i] =
+                startTargetlogin({"127.0.0.1", "-p", port, "-t", kSecret}, outputs[i], false, gate);
             ASSERT_GT(children[i], 0);
         }
         close(gate[0]);
@@ -344,8 +347,8 @@ TEST_F(TargetloginOverService, TwoRunsAtOnceOnAFreshStoreBothComplete)
             codes[i] = waitForChild(children[i], 30000);
         // The node name is read after the runs: without a host name file the
         // first run generated it.
-        std::string expected = header() + report(kPlain, true) + loggedIn +
-                               report(kSecured, true) + loggedIn + "Connection complete\n";
+        std::string expected = header() + report(kPlain, true) + loggedIn + report(kSecured, true) +
+                               loggedIn + "Connection complete\n";
         for (int i = 0; i < 2; i++) {
             std::string output = maskIdentifiers(readFile(outputs[i]));
             if (codes[i] == 0 && output == expected)
@@ -401,10 +404,10 @@ TEST_F(TargetloginOverService, HostileStateDirectoriesAndStoresAreRefused)
         const char *what;
         uid_t directoryOwner;
         mode_t directoryMode;
-        const char *plantedFile;   // in the state directory, or null
+        const char *plantedFile;  // in the state directory, or null
         uid_t fileOwner;
         mode_t fileMode;
-        const char *linkName;      // a symbolic link to <case>/elsewhere/target, or null
+        const char *linkName;  // a symbolic link to <case>/elsewhere/target, or null
         const std::string *text;
     };
     const Case cases[] = {
@@ -454,8 +457,8 @@ TEST_F(TargetloginOverService, HostileStateDirectoriesAndStoresAreRefused)
         bool logBefore = lstat(log.c_str(), &info) == 0;
         setenv("ISCSI_TOOLS_STATE_DIR", state.c_str(), 1);
         std::string outputPath = base + "/output.txt";
-        int code = waitForChild(startTargetlogin({"127.0.0.1", "-p", port}, outputPath, true),
-                               30000);
+        int code =
+            waitForChild(startTargetlogin({"127.0.0.1", "-p", port}, outputPath, true), 30000);
         std::string output = readFile(outputPath);
         EXPECT_EQ(code, 1) << output;
         EXPECT_NE(output.find("Error adding target portal 127.0.0.1: " + *c.text + "\n"),
@@ -464,11 +467,9 @@ TEST_F(TargetloginOverService, HostileStateDirectoriesAndStoresAreRefused)
         // Every failure line gives the same reason.
         std::istringstream lines(output);
         std::string line;
-        while (std::getline(lines, line)) {
-            if (line.compare(0, 6, "Error ") == 0) {
+        while (std::getline(lines, line))
+            if (line.compare(0, 6, "Error ") == 0)
                 EXPECT_EQ(line.substr(line.find(": ") + 2), *c.text) << line;
-            }
-        }
         EXPECT_NE(lstat(target.c_str(), &info), 0) << "a file was made through the link";
         EXPECT_EQ(lstat(log.c_str(), &info) == 0, logBefore) << "the run made the store's log";
     }

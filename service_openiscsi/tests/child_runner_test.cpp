@@ -66,14 +66,17 @@ bool noChildLeft()
 }
 
 class ChildRunner : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         if (shellPath().empty())
             GTEST_SKIP() << "no sh in the system folders";
         memset(&result, 0, sizeof result);
     }
-    void TearDown() override { freeChildResult(&result); }
+    void TearDown() override
+    {
+        freeChildResult(&result);
+    }
     ChildResult result;
 };
 
@@ -93,8 +96,9 @@ TEST_F(ChildRunner, KeepsOnlyTheBoundAndLetsTheChildFinish)
 {
     // Three times the default bound on stdout, more than a pipe holds on
     // stderr: the child must not block on a full pipe.
-    ASSERT_TRUE(runShell("head -c 3145728 /dev/zero | tr '\\0' a; head -c 200000 /dev/zero >&2; exit 0",
-                         20000, 0, &result));
+    ASSERT_TRUE(
+        runShell("head -c 3145728 /dev/zero | tr '\\0' a; head -c 200000 /dev/zero >&2; exit 0",
+                 20000, 0, &result));
     EXPECT_EQ(CHILD_EXITED, result.end);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ(static_cast<size_t>(CHILD_OUTPUT_LIMIT), result.out.length);
@@ -149,7 +153,8 @@ TEST_F(ChildRunner, ReportsTheSignalThatEndedTheChild)
 
 TEST_F(ChildRunner, SignalsIgnoredHereAreAtTheirDefaultsInTheChild)
 {
-    struct sigaction ignore {}, previous {};
+    struct sigaction ignore {
+    }, previous{};
     ignore.sa_handler = SIG_IGN;
     sigaction(SIGINT, &ignore, &previous);
     bool finished = runShell("kill -INT $$; exit 0", 5000, 0, &result);
@@ -221,11 +226,10 @@ TEST(SystemPrograms, AreFoundInTheSystemFoldersOnly)
     EXPECT_FALSE(findSystemProgram("sh", path, 4));  // no room
 
     const char *iscsiadm = iscsiadmPath();
-    if (access("/usr/sbin/iscsiadm", X_OK) == 0) {
+    if (access("/usr/sbin/iscsiadm", X_OK) == 0)
         EXPECT_STREQ("/usr/sbin/iscsiadm", iscsiadm);
-    } else if (iscsiadm != nullptr) {
+    else if (iscsiadm != nullptr)
         EXPECT_EQ(0, access(iscsiadm, X_OK));
-    }
 }
 
 }  // namespace

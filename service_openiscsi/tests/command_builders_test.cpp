@@ -40,52 +40,102 @@ TEST(CommandBuilders, EveryActionsVector)
         {"version", [](IscsiadmCommand *c) { return buildVersion(c); }, "iscsiadm --version"},
         {"discovery record", [](IscsiadmCommand *c) { return buildDiscoveryNew(c, kPortal); },
          "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o new"},
-        {"discovery record, IPv6", [](IscsiadmCommand *c) { return buildDiscoveryNew(c, kPortal6); },
+        {"discovery record, IPv6",
+         [](IscsiadmCommand *c) { return buildDiscoveryNew(c, kPortal6); },
          "iscsiadm -m discoverydb -t st -p [fe80::1%eth0]:3261 -o new"},
-        {"discovery CHAP", [](IscsiadmCommand *c) { return buildDiscoveryUpdate(c, kPortal, DISCOVERY_AUTHMETHOD, "CHAP"); },
-         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n discovery.sendtargets.auth.authmethod -v CHAP"},
-        {"discovery user", [](IscsiadmCommand *c) { return buildDiscoveryUpdate(c, kPortal, DISCOVERY_USERNAME, "alice"); },
-         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n discovery.sendtargets.auth.username -v alice"},
-        {"discovery secret", [](IscsiadmCommand *c) { return buildDiscoveryUpdate(c, kPortal, DISCOVERY_PASSWORD, "a secret 12"); },
-         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n discovery.sendtargets.auth.password -v a secret 12"},
-        {"discovery mutual", [](IscsiadmCommand *c) { return buildDiscoveryUpdate(c, kPortal, DISCOVERY_PASSWORD_IN, ""); },
-         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n discovery.sendtargets.auth.password_in -v "},
+        {"discovery CHAP",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryUpdate(c, kPortal, DISCOVERY_AUTHMETHOD, "CHAP");
+         },
+         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n "
+         "discovery.sendtargets.auth.authmethod -v CHAP"},
+        {"discovery user",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryUpdate(c, kPortal, DISCOVERY_USERNAME, "alice");
+         },
+         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n "
+         "discovery.sendtargets.auth.username -v alice"},
+        {"discovery secret",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryUpdate(c, kPortal, DISCOVERY_PASSWORD, "a secret 12");
+         },
+         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n "
+         "discovery.sendtargets.auth.password -v a secret 12"},
+        {"discovery mutual",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryUpdate(c, kPortal, DISCOVERY_PASSWORD_IN, "");
+         },
+         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n "
+         "discovery.sendtargets.auth.password_in -v "},
         {"discover", [](IscsiadmCommand *c) { return buildDiscover(c, kPortal, nullptr); },
          "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 --discover -o new"},
-        {"discover through an iface", [](IscsiadmCommand *c) { return buildDiscover(c, kPortal, "eth1-iface"); },
+        {"discover through an iface",
+         [](IscsiadmCommand *c) { return buildDiscover(c, kPortal, "eth1-iface"); },
          "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -I eth1-iface --discover -o new"},
         {"discovery delete", [](IscsiadmCommand *c) { return buildDiscoveryDelete(c, kPortal); },
          "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o delete"},
-        {"discovery list", [](IscsiadmCommand *c) { return buildDiscoveryList(c); }, "iscsiadm -m discoverydb"},
+        {"discovery list", [](IscsiadmCommand *c) { return buildDiscoveryList(c); },
+         "iscsiadm -m discoverydb"},
         {"discovery show", [](IscsiadmCommand *c) { return buildDiscoveryShow(c, kPortal); },
          "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260"},
         {"node list", [](IscsiadmCommand *c) { return buildNodeList(c); }, "iscsiadm -m node"},
-        {"node show", [](IscsiadmCommand *c) { return buildNodeShow(c, kTarget, kPortal, nullptr); },
+        {"node show",
+         [](IscsiadmCommand *c) { return buildNodeShow(c, kTarget, kPortal, nullptr); },
          "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260"},
-        {"persistent", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_STARTUP, "automatic"); },
-         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n node.startup -v automatic"},
-        {"not persistent", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, "default", NODE_STARTUP, "manual"); },
-         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -I default -o update -n node.startup -v manual"},
-        {"node CHAP", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_AUTHMETHOD, "None"); },
-         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n node.session.auth.authmethod -v None"},
-        {"node user", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_USERNAME, "alice"); },
-         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n node.session.auth.username -v alice"},
-        {"node secret", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_PASSWORD, "-o delete"); },
-         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n node.session.auth.password -v -o delete"},
-        {"node mutual user", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_USERNAME_IN, "bob"); },
-         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n node.session.auth.username_in -v bob"},
+        {"persistent",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_STARTUP, "automatic");
+         },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n node.startup "
+         "-v automatic"},
+        {"not persistent",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, "default", NODE_STARTUP, "manual");
+         },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -I default -o update -n "
+         "node.startup -v manual"},
+        {"node CHAP",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_AUTHMETHOD, "None");
+         },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n "
+         "node.session.auth.authmethod -v None"},
+        {"node user",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_USERNAME, "alice");
+         },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n "
+         "node.session.auth.username -v alice"},
+        {"node secret",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_PASSWORD, "-o delete");
+         },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n "
+         "node.session.auth.password -v -o delete"},
+        {"node mutual user",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_USERNAME_IN, "bob");
+         },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o update -n "
+         "node.session.auth.username_in -v bob"},
         {"login", [](IscsiadmCommand *c) { return buildLogin(c, kTarget, kPortal6, nullptr); },
          "iscsiadm -m node -T iqn.2024-01.example:disk1 -p [fe80::1%eth0]:3261 --login"},
         {"logout", [](IscsiadmCommand *c) { return buildLogout(c, kTarget, kPortal, "iser"); },
          "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -I iser --logout"},
-        {"node delete", [](IscsiadmCommand *c) { return buildNodeDelete(c, kTarget, kPortal, nullptr); },
+        {"node delete",
+         [](IscsiadmCommand *c) { return buildNodeDelete(c, kTarget, kPortal, nullptr); },
          "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -o delete"},
-        {"sessions", [](IscsiadmCommand *c) { return buildSessionList(c, -1); }, "iscsiadm -m session"},
-        {"session details", [](IscsiadmCommand *c) { return buildSessionList(c, 3); }, "iscsiadm -m session -P 3"},
+        {"sessions", [](IscsiadmCommand *c) { return buildSessionList(c, -1); },
+         "iscsiadm -m session"},
+        {"session details", [](IscsiadmCommand *c) { return buildSessionList(c, 3); },
+         "iscsiadm -m session -P 3"},
         {"session logout", [](IscsiadmCommand *c) { return buildSessionLogout(c, 4294967295UL); },
          "iscsiadm -m session -r 4294967295 -u"},
         {"ifaces", [](IscsiadmCommand *c) { return buildIfaceList(c); }, "iscsiadm -m iface"},
-        {"host name portal", [](IscsiadmCommand *c) { return buildLogin(c, kTarget, OpeniscsiPortal{"san-1.example.com", 65535}, nullptr); },
+        {"host name portal",
+         [](IscsiadmCommand *c) {
+             return buildLogin(c, kTarget, OpeniscsiPortal{"san-1.example.com", 65535}, nullptr);
+         },
          "iscsiadm -m node -T iqn.2024-01.example:disk1 -p san-1.example.com:65535 --login"},
     };
     for (const BuildCase &c : cases) {
@@ -103,30 +153,103 @@ TEST(CommandBuilders, RefusedValues)
     std::string longIface(OPENISCSI_IFACE_BYTES, 'i');
     std::string longAddress(OPENISCSI_ADDRESS_BYTES, '1');
     const BuildCase cases[] = {
-        {"a line break in a secret", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_PASSWORD, "x\nnode.startup = automatic"); }, "<refused>"},
-        {"a tab in a user name", [](IscsiadmCommand *c) { return buildDiscoveryUpdate(c, kPortal, DISCOVERY_USERNAME, "a\tb"); }, "<refused>"},
-        {"a secret too long", [&](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_PASSWORD, longSecret.c_str()); }, "<refused>"},
-        {"no value", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_USERNAME, nullptr); }, "<refused>"},
-        {"startup other than manual/automatic", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_STARTUP, "onboot"); }, "<refused>"},
-        {"authmethod other than None/CHAP", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_AUTHMETHOD, "chap"); }, "<refused>"},
-        {"discovery authmethod", [](IscsiadmCommand *c) { return buildDiscoveryUpdate(c, kPortal, DISCOVERY_AUTHMETHOD, "KRB5"); }, "<refused>"},
-        {"a setting out of range", [](IscsiadmCommand *c) { return buildNodeUpdate(c, kTarget, kPortal, nullptr, static_cast<NodeSetting>(7), "x"); }, "<refused>"},
-        {"empty target", [](IscsiadmCommand *c) { return buildLogin(c, "", kPortal, nullptr); }, "<refused>"},
-        {"target with a blank", [](IscsiadmCommand *c) { return buildLogin(c, "iqn.a b:c", kPortal, nullptr); }, "<refused>"},
-        {"target too long", [&](IscsiadmCommand *c) { return buildLogin(c, longTarget.c_str(), kPortal, nullptr); }, "<refused>"},
-        {"null target", [](IscsiadmCommand *c) { return buildLogout(c, nullptr, kPortal, nullptr); }, "<refused>"},
-        {"iface with a slash", [](IscsiadmCommand *c) { return buildLogin(c, kTarget, kPortal, "../x"); }, "<refused>"},
-        {"empty iface", [](IscsiadmCommand *c) { return buildDiscover(c, kPortal, ""); }, "<refused>"},
-        {"iface too long", [&](IscsiadmCommand *c) { return buildLogin(c, kTarget, kPortal, longIface.c_str()); }, "<refused>"},
-        {"port 0", [](IscsiadmCommand *c) { return buildDiscoveryNew(c, OpeniscsiPortal{"10.0.0.5", 0}); }, "<refused>"},
-        {"port too large", [](IscsiadmCommand *c) { return buildDiscoveryNew(c, OpeniscsiPortal{"10.0.0.5", 65536}); }, "<refused>"},
-        {"address with a blank", [](IscsiadmCommand *c) { return buildDiscoveryNew(c, OpeniscsiPortal{"10.0.0.5 -o delete", 3260}); }, "<refused>"},
-        {"address in brackets already", [](IscsiadmCommand *c) { return buildDiscoveryNew(c, OpeniscsiPortal{"[::1]", 3260}); }, "<refused>"},
-        {"empty address", [](IscsiadmCommand *c) { return buildNodeDelete(c, kTarget, OpeniscsiPortal{"", 3260}, nullptr); }, "<refused>"},
-        {"null address", [](IscsiadmCommand *c) { return buildDiscoveryDelete(c, OpeniscsiPortal{nullptr, 3260}); }, "<refused>"},
-        {"address too long", [&](IscsiadmCommand *c) { return buildDiscoveryNew(c, OpeniscsiPortal{longAddress.c_str(), 3260}); }, "<refused>"},
+        {"a line break in a secret",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_PASSWORD,
+                                    "x\nnode.startup = automatic");
+         },
+         "<refused>"},
+        {"a tab in a user name",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryUpdate(c, kPortal, DISCOVERY_USERNAME, "a\tb");
+         },
+         "<refused>"},
+        {"a secret too long",
+         [&](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_PASSWORD,
+                                    longSecret.c_str());
+         },
+         "<refused>"},
+        {"no value",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_USERNAME, nullptr);
+         },
+         "<refused>"},
+        {"startup other than manual/automatic",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_STARTUP, "onboot");
+         },
+         "<refused>"},
+        {"authmethod other than None/CHAP",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, NODE_AUTHMETHOD, "chap");
+         },
+         "<refused>"},
+        {"discovery authmethod",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryUpdate(c, kPortal, DISCOVERY_AUTHMETHOD, "KRB5");
+         },
+         "<refused>"},
+        {"a setting out of range",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdate(c, kTarget, kPortal, nullptr, static_cast<NodeSetting>(7), "x");
+         },
+         "<refused>"},
+        {"empty target", [](IscsiadmCommand *c) { return buildLogin(c, "", kPortal, nullptr); },
+         "<refused>"},
+        {"target with a blank",
+         [](IscsiadmCommand *c) { return buildLogin(c, "iqn.a b:c", kPortal, nullptr); },
+         "<refused>"},
+        {"target too long",
+         [&](IscsiadmCommand *c) { return buildLogin(c, longTarget.c_str(), kPortal, nullptr); },
+         "<refused>"},
+        {"null target",
+         [](IscsiadmCommand *c) { return buildLogout(c, nullptr, kPortal, nullptr); }, "<refused>"},
+        {"iface with a slash",
+         [](IscsiadmCommand *c) { return buildLogin(c, kTarget, kPortal, "../x"); }, "<refused>"},
+        {"empty iface", [](IscsiadmCommand *c) { return buildDiscover(c, kPortal, ""); },
+         "<refused>"},
+        {"iface too long",
+         [&](IscsiadmCommand *c) { return buildLogin(c, kTarget, kPortal, longIface.c_str()); },
+         "<refused>"},
+        {"port 0",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryNew(c, OpeniscsiPortal{"10.0.0.5", 0});
+         },
+         "<refused>"},
+        {"port too large",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryNew(c, OpeniscsiPortal{"10.0.0.5", 65536});
+         },
+         "<refused>"},
+        {"address with a blank",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryNew(c, OpeniscsiPortal{"10.0.0.5 -o delete", 3260});
+         },
+         "<refused>"},
+        {"address in brackets already",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryNew(c, OpeniscsiPortal{"[::1]", 3260});
+         },
+         "<refused>"},
+        {"empty address",
+         [](IscsiadmCommand *c) {
+             return buildNodeDelete(c, kTarget, OpeniscsiPortal{"", 3260}, nullptr);
+         },
+         "<refused>"},
+        {"null address",
+         [](IscsiadmCommand *c) {
+             return buildDiscoveryDelete(c, OpeniscsiPortal{nullptr, 3260});
+         },
+         "<refused>"},
+        {"address too long",
+         [&](IscsiadmCommand *c) {
+             return buildDiscoveryNew(c, OpeniscsiPortal{longAddress.c_str(), 3260});
+         },
+         "<refused>"},
         {"print level", [](IscsiadmCommand *c) { return buildSessionList(c, 4); }, "<refused>"},
-        {"print level below", [](IscsiadmCommand *c) { return buildSessionList(c, -2); }, "<refused>"},
+        {"print level below", [](IscsiadmCommand *c) { return buildSessionList(c, -2); },
+         "<refused>"},
     };
     for (const BuildCase &c : cases) {
         SCOPED_TRACE(c.what);

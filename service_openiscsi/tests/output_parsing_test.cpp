@@ -115,20 +115,20 @@ TEST(NodeList, RecordedLists)
 TEST(NodeList, MalformedLinesAreSkippedAndTheArrayBounded)
 {
     const char *bad[] = {
-        "127.0.0.1:3260 iqn.a:b",              // no tag
-        "127.0.0.1,1 iqn.a:b",                 // no port
-        "[::1:3260,1 iqn.a:b",                 // bracket not closed
-        "[::1]3260,1 iqn.a:b",                 // no colon after the bracket
-        "127.0.0.1:99999,1 iqn.a:b",           // port too large
-        "127.0.0.1:0,1 iqn.a:b",               // port zero
-        "127.0.0.1:3260,70000 iqn.a:b",        // tag too large
+        "127.0.0.1:3260 iqn.a:b",        // no tag
+        "127.0.0.1,1 iqn.a:b",           // no port
+        "[::1:3260,1 iqn.a:b",           // bracket not closed
+        "[::1]3260,1 iqn.a:b",           // no colon after the bracket
+        "127.0.0.1:99999,1 iqn.a:b",     // port too large
+        "127.0.0.1:0,1 iqn.a:b",         // port zero
+        "127.0.0.1:3260,70000 iqn.a:b",  // tag too large
         "127.0.0.1:3260,-2 iqn.a:b",
-        "127.0.0.1:3260,1 ",                   // no target
+        "127.0.0.1:3260,1 ",  // no target
         "127.0.0.1:3260,1 iqn.a:b extra",
         "127.0.0.1:3260,1",
-        "host/name:3260,1 iqn.a:b",            // not an address
-        ":3260,1 iqn.a:b",                     // empty address
-        "127.0.0.1:3260,1 iqn.a\x01:b",        // control byte
+        "host/name:3260,1 iqn.a:b",      // not an address
+        ":3260,1 iqn.a:b",               // empty address
+        "127.0.0.1:3260,1 iqn.a\x01:b",  // control byte
     };
     for (const char *line : bad) {
         SCOPED_TRACE(line);
@@ -191,15 +191,14 @@ TEST(SessionList, RecordedLists)
 
 TEST(SessionList, OtherFormsAndMalformedLines)
 {
-    const char text[] =
-        "iser: [12] 10.0.0.1:3260,2 iqn.a:b (flash)\n"
-        "tcp: [13] 10.0.0.1:3260,2 iqn.a:c\n"
-        "tcp: [x] 10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
-        "tcp [14] 10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
-        "tcp: [15]10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
-        ": [16] 10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
-        "tcp: [17] 10.0.0.1:3260,2 (non-flash)\n"
-        "tcp: [99999999999] 10.0.0.1:3260,2 iqn.a:b\n";
+    const char text[] = "iser: [12] 10.0.0.1:3260,2 iqn.a:b (flash)\n"
+                        "tcp: [13] 10.0.0.1:3260,2 iqn.a:c\n"
+                        "tcp: [x] 10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
+                        "tcp [14] 10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
+                        "tcp: [15]10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
+                        ": [16] 10.0.0.1:3260,2 iqn.a:b (non-flash)\n"
+                        "tcp: [17] 10.0.0.1:3260,2 (non-flash)\n"
+                        "tcp: [99999999999] 10.0.0.1:3260,2 iqn.a:b\n";
     SessionEntry sessions[8];
     ListSummary summary;
     parseSessionList(text, sizeof text - 1, sessions, 8, &summary);
@@ -257,22 +256,21 @@ TEST(SessionDetails, RecordedPrintouts)
 
 TEST(SessionDetails, BlocksWithoutTheirKeyLinesAreSkipped)
 {
-    const char text[] =
-        "Target: iqn.a:b (non-flash)\n"
-        "\tCurrent Portal: 10.0.0.1:3260,1\n"
-        "\t\tIface Name: default\n"           // no SID
-        "\tCurrent Portal: 10.0.0.1:3260,1\n"
-        "\t\tSID: 7\n"
-        "\t\tSID: nope\n"                     // unreadable line spoils the block
-        "\tCurrent Portal: bad portal\n"
-        "\t\tSID: 8\n"
-        "Target: iqn.a:c (non-flash)\n"
-        "\tCurrent Portal: 10.0.0.2:3260,1\n"
-        "\t\tSID: 9\n"
-        "\t\t\tAttached scsi disk sdc\t\tState: running\n"
-        "Target: has blank (non-flash)\n"
-        "\tCurrent Portal: 10.0.0.2:3260,1\n"
-        "\t\tSID: 10\n";
+    const char text[] = "Target: iqn.a:b (non-flash)\n"
+                        "\tCurrent Portal: 10.0.0.1:3260,1\n"
+                        "\t\tIface Name: default\n"  // no SID
+                        "\tCurrent Portal: 10.0.0.1:3260,1\n"
+                        "\t\tSID: 7\n"
+                        "\t\tSID: nope\n"  // unreadable line spoils the block
+                        "\tCurrent Portal: bad portal\n"
+                        "\t\tSID: 8\n"
+                        "Target: iqn.a:c (non-flash)\n"
+                        "\tCurrent Portal: 10.0.0.2:3260,1\n"
+                        "\t\tSID: 9\n"
+                        "\t\t\tAttached scsi disk sdc\t\tState: running\n"
+                        "Target: has blank (non-flash)\n"
+                        "\tCurrent Portal: 10.0.0.2:3260,1\n"
+                        "\t\tSID: 10\n";
     SessionDetail details[4];
     ListSummary summary;
     parseSessionDetails(text, sizeof text - 1, details, 4, &summary);
@@ -286,9 +284,11 @@ TEST(SessionDetails, BlocksWithoutTheirKeyLinesAreSkipped)
 
 TEST(SessionDetails, DisksBeyondTheArrayAreNotedNotKept)
 {
-    std::string text = "Target: iqn.a:b (non-flash)\n\tCurrent Portal: 10.0.0.1:3260,1\n\t\tSID: 1\n";
+    std::string text =
+        "Target: iqn.a:b (non-flash)\n\tCurrent Portal: 10.0.0.1:3260,1\n\t\tSID: 1\n";
     for (int i = 0; i < SESSION_DISKS_MAX + 3; i++)
-        text += "\t\t\tAttached scsi disk sd" + std::string(1, static_cast<char>('a' + i)) + "\t\tState: running\n";
+        text += "\t\t\tAttached scsi disk sd" + std::string(1, static_cast<char>('a' + i)) +
+                "\t\tState: running\n";
     SessionDetail detail;
     ListSummary summary;
     parseSessionDetails(text.data(), text.size(), &detail, 1, &summary);
@@ -313,13 +313,12 @@ TEST(IfaceList, RecordedAndHandMade)
     EXPECT_STREQ("iser", ifaces[1].name);
     EXPECT_STREQ("iser", ifaces[1].transport);
 
-    const char made[] =
-        "eth0-iface tcp,00:11:22:33:44:55,fe80::1,eth0,iqn.2024-01.x:y\n"
-        "short tcp,a,b\n"
-        "long tcp,a,b,c,d,e\n"
-        "nospace\n"
-        " tcp,<empty>,<empty>,<empty>,<empty>\n"
-        "empty <empty>,<empty>,<empty>,<empty>,<empty>\n";
+    const char made[] = "eth0-iface tcp,00:11:22:33:44:55,fe80::1,eth0,iqn.2024-01.x:y\n"
+                        "short tcp,a,b\n"
+                        "long tcp,a,b,c,d,e\n"
+                        "nospace\n"
+                        " tcp,<empty>,<empty>,<empty>,<empty>\n"
+                        "empty <empty>,<empty>,<empty>,<empty>,<empty>\n";
     parseIfaceList(made, sizeof made - 1, ifaces, 4, &summary);
     ASSERT_EQ(1u, summary.count);
     EXPECT_EQ(5u, summary.skipped);
@@ -352,12 +351,11 @@ TEST(DiscoveryList, RecordedAndMalformed)
     EXPECT_STREQ("::1", entries[0].portal.address);
     EXPECT_EQ(3260u, entries[0].portal.port);
 
-    const char bad[] =
-        "127.0.0.1 via sendtargets\n"
-        "127.0.0.1:3260 by sendtargets\n"
-        "127.0.0.1:3260 via \n"
-        "127.0.0.1:3260 via send targets\n"
-        "127.0.0.1:3260,1 via sendtargets\n";
+    const char bad[] = "127.0.0.1 via sendtargets\n"
+                       "127.0.0.1:3260 by sendtargets\n"
+                       "127.0.0.1:3260 via \n"
+                       "127.0.0.1:3260 via send targets\n"
+                       "127.0.0.1:3260,1 via sendtargets\n";
     parseDiscoveryList(bad, sizeof bad - 1, entries, 8, &summary);
     EXPECT_EQ(0u, summary.count);
     EXPECT_EQ(5u, summary.skipped);
@@ -402,9 +400,11 @@ TEST(NodeRecord, RecordedPrintouts)
         {"kernel/node-show-after-new.stdout", STARTUP_AUTOMATIC, "None", "", false, 1, "127.0.0.1"},
         // A discovery without "-o new" reset what the node had.
         {"kernel/node-show-after-plain.stdout", STARTUP_MANUAL, "None", "", false, 1, "127.0.0.1"},
-        {"kernel/node-show-chap-after-plain.stdout", STARTUP_MANUAL, "None", "", false, 1, "127.0.0.1"},
+        {"kernel/node-show-chap-after-plain.stdout", STARTUP_MANUAL, "None", "", false, 1,
+         "127.0.0.1"},
         // Made by hand while iscsid was away: built-in defaults, no tag.
-        {"kernel-noiscsid/node-show.stdout", STARTUP_MANUAL, "None", "", false, OPENISCSI_NO_TAG, ""},
+        {"kernel-noiscsid/node-show.stdout", STARTUP_MANUAL, "None", "", false, OPENISCSI_NO_TAG,
+         ""},
         {"kernel-noiscsid/node-show-made-iscsid.stdout", STARTUP_AUTOMATIC, "None", "", false,
          OPENISCSI_NO_TAG, ""},
         {"kernel-ipv6/node-show.stdout", STARTUP_MANUAL, "None", "", false, 1, "::1"},
@@ -426,21 +426,20 @@ TEST(NodeRecord, RecordedPrintouts)
 
 TEST(NodeRecord, SeveralRecordsAndBrokenOnes)
 {
-    const char text[] =
-        "# BEGIN RECORD 2.1.8\n"
-        "node.name = iqn.a:b\n"
-        "node.tpgt = 1\n"
-        "node.startup = onboot\n"
-        "iface.iscsi_ifacename = default\n"
-        "node.conn[0].address = 10.0.0.1\n"
-        "node.conn[0].port = 3260\n"
-        "# END RECORD\n"
-        "# BEGIN RECORD 2.1.8\n"
-        "node.name = iqn.a:b\n"
-        "node.startup = sometimes\n"
-        "iface.iscsi_ifacename = eth1-iface\n"
-        "node.conn[0].address = 10.0.0.1\n"
-        "node.conn[0].port = 3260\n"
+    const char text[] = "# BEGIN RECORD 2.1.8\n"
+                        "node.name = iqn.a:b\n"
+                        "node.tpgt = 1\n"
+                        "node.startup = onboot\n"
+                        "iface.iscsi_ifacename = default\n"
+                        "node.conn[0].address = 10.0.0.1\n"
+                        "node.conn[0].port = 3260\n"
+                        "# END RECORD\n"
+                        "# BEGIN RECORD 2.1.8\n"
+                        "node.name = iqn.a:b\n"
+                        "node.startup = sometimes\n"
+                        "iface.iscsi_ifacename = eth1-iface\n"
+                        "node.conn[0].address = 10.0.0.1\n"
+                        "node.conn[0].port = 3260\n"
         // no END: the record ends with the text
         ;
     size_t position = 0;
@@ -461,7 +460,7 @@ TEST(NodeRecord, SeveralRecordsAndBrokenOnes)
     const char *broken[] = {
         "node.tpgt = 1\nnode.conn[0].address = 10.0.0.1\nnode.conn[0].port = 3260\n",  // no name
         "node.name = <empty>\nnode.conn[0].address = 10.0.0.1\nnode.conn[0].port = 3260\n",
-        "node.name = iqn.a:b\nnode.conn[0].port = 3260\n",                            // no address
+        "node.name = iqn.a:b\nnode.conn[0].port = 3260\n",  // no address
         "node.name = iqn.a:b\nnode.conn[0].address = 10.0.0.1\nnode.conn[0].port = 0\n",
         "node.name = iqn.a:b\nnode.conn[0].address = 10.0.0.1\nnode.conn[0].port = 3260x\n",
         "node.name=iqn.a:b\nnode.conn[0].address = 10.0.0.1\nnode.conn[0].port = 3260\n",
@@ -474,17 +473,17 @@ TEST(NodeRecord, SeveralRecordsAndBrokenOnes)
 
 TEST(RecordField, FoundMissingEmptyAndUnreadable)
 {
-    const char text[] =
-        "a.b = value one\n"
-        "a.empty = <empty>\n"
-        "a.bad = x\x7fy\n"
-        "a.b = second\n";
+    const char text[] = "a.b = value one\n"
+                        "a.empty = <empty>\n"
+                        "a.bad = x\x7fy\n"
+                        "a.b = second\n";
     char value[16];
     EXPECT_EQ(FIELD_FOUND, findRecordField(text, sizeof text - 1, "a.b", value, sizeof value));
     EXPECT_STREQ("value one", value);
     EXPECT_EQ(FIELD_FOUND, findRecordField(text, sizeof text - 1, "a.empty", value, sizeof value));
     EXPECT_STREQ("", value);
-    EXPECT_EQ(FIELD_UNREADABLE, findRecordField(text, sizeof text - 1, "a.bad", value, sizeof value));
+    EXPECT_EQ(FIELD_UNREADABLE,
+              findRecordField(text, sizeof text - 1, "a.bad", value, sizeof value));
     EXPECT_EQ(FIELD_MISSING, findRecordField(text, sizeof text - 1, "a", value, sizeof value));
     EXPECT_EQ(FIELD_UNREADABLE, findRecordField(text, sizeof text - 1, "a.b", value, 4));
     EXPECT_STREQ("", value);
@@ -534,7 +533,8 @@ TEST(InitiatorName, TheFileAsThePackageWritesIt)
 {
     char name[OPENISCSI_NAME_BYTES];
     std::string text = fixture("host/initiatorname.iscsi");
-    ASSERT_EQ(INITIATOR_NAME_READ, parseInitiatorNameText(text.data(), text.size(), name, sizeof name));
+    ASSERT_EQ(INITIATOR_NAME_READ,
+              parseInitiatorNameText(text.data(), text.size(), name, sizeof name));
     EXPECT_EQ(0, strncmp(name, "iqn.", 4)) << name;
     EXPECT_EQ(INITIATOR_NAME_READ,
               readOpeniscsiInitiatorName((kRecorded + "/host/initiatorname.iscsi").c_str(), name,
@@ -552,8 +552,10 @@ TEST(InitiatorName, FormsOfTheLine)
     const Case cases[] = {
         {"InitiatorName=iqn.2024-01.x:y\n", INITIATOR_NAME_READ, "iqn.2024-01.x:y"},
         {"  InitiatorName=\tiqn.2024-01.x:y  \r\n", INITIATOR_NAME_READ, "iqn.2024-01.x:y"},
-        {"## comment\n#InitiatorName=iqn.old:x\nInitiatorName=iqn.new:y", INITIATOR_NAME_READ, "iqn.new:y"},
-        {"InitiatorName=iqn.first:a\nInitiatorName=iqn.second:b\n", INITIATOR_NAME_READ, "iqn.first:a"},
+        {"## comment\n#InitiatorName=iqn.old:x\nInitiatorName=iqn.new:y", INITIATOR_NAME_READ,
+         "iqn.new:y"},
+        {"InitiatorName=iqn.first:a\nInitiatorName=iqn.second:b\n", INITIATOR_NAME_READ,
+         "iqn.first:a"},
         {"InitiatorAlias=host\n", INITIATOR_NAME_ABSENT, ""},
         {"InitiatorName = iqn.spaced:a\n", INITIATOR_NAME_ABSENT, ""},
         {"", INITIATOR_NAME_ABSENT, ""},
@@ -573,8 +575,8 @@ TEST(InitiatorName, FormsOfTheLine)
 TEST(InitiatorName, FilesThatAreNotThere)
 {
     char name[OPENISCSI_NAME_BYTES];
-    EXPECT_EQ(INITIATOR_NAME_NO_FILE, readOpeniscsiInitiatorName("/nonexistent/initiatorname.iscsi", name,
-                                                                 sizeof name));
+    EXPECT_EQ(INITIATOR_NAME_NO_FILE,
+              readOpeniscsiInitiatorName("/nonexistent/initiatorname.iscsi", name, sizeof name));
     EXPECT_EQ(INITIATOR_NAME_UNREADABLE, readOpeniscsiInitiatorName("/", name, sizeof name));
 
     // A FIFO in its place is refused at once, not read forever.
@@ -582,7 +584,8 @@ TEST(InitiatorName, FilesThatAreNotThere)
     ASSERT_NE(nullptr, mkdtemp(folder));
     std::string fifo = std::string(folder) + "/initiatorname.iscsi";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    EXPECT_EQ(INITIATOR_NAME_UNREADABLE, readOpeniscsiInitiatorName(fifo.c_str(), name, sizeof name));
+    EXPECT_EQ(INITIATOR_NAME_UNREADABLE,
+              readOpeniscsiInitiatorName(fifo.c_str(), name, sizeof name));
     unlink(fifo.c_str());
     rmdir(folder);
 }

@@ -72,10 +72,11 @@ TEST(ExitCodes, EachCodeOfTheManualHasItsOwnStatusAndText)
 
 TEST(ExitCodes, EveryOtherStatusHasItsTextAndNothingElseDoes)
 {
-    for (ISDSC_STATUS status = OPENISCSI_UNKNOWN_EXIT_CODE; status <= OPENISCSI_ARGUMENT_REFUSED; status++)
+    for (ISDSC_STATUS status = OPENISCSI_UNKNOWN_EXIT_CODE; status <= OPENISCSI_ARGUMENT_REFUSED;
+         status++)
         EXPECT_TRUE(hasText(status)) << std::hex << status;
-    for (ISDSC_STATUS status : {0xEFFF0100u, 0xEFFF0121u, 0xEFFF013Fu, OPENISCSI_ARGUMENT_REFUSED + 1,
-                                0xEFFF0001u, 0u})
+    for (ISDSC_STATUS status :
+         {0xEFFF0100u, 0xEFFF0121u, 0xEFFF013Fu, OPENISCSI_ARGUMENT_REFUSED + 1, 0xEFFF0001u, 0u})
         EXPECT_FALSE(hasText(status)) << std::hex << status;
 }
 
@@ -97,21 +98,21 @@ TEST(RunStatus, WhatTheRealIscsiadmPrintedNamesTheCause)
         ISDSC_STATUS status;
     };
     const Case cases[] = {
-        {"kernel/discover-closed", OPENISCSI_CONNECTION_REFUSED},        // exit 11
-        {"kernel/discover-unreachable", OPENISCSI_PORTAL_UNREACHABLE},   // exit 11
-        {"kernel/discover-silent", OPENISCSI_NO_LOGIN_RESPONSE},         // exit 19
-        {"kernel/discover-bad-chap", OPENISCSI_AUTHENTICATION_FAILED},   // exit 24
-        {"kernel/login-bad-chap", OPENISCSI_AUTHENTICATION_FAILED},      // exit 24
-        {"kernel/login-exists", OPENISCSI_SESSION_EXISTS},               // exit 15
-        {"kernel/login-target-gone", OPENISCSI_LOGIN_REFUSED},           // exit 19
-        {"kernel/login-missing", OPENISCSI_NOTHING_FOUND},               // exit 21
-        {"kernel/session-none", OPENISCSI_NOTHING_FOUND},                // exit 21
-        {"kernel/session-sid-missing", OPENISCSI_SYSFS_LOOKUP_FAILED},   // exit 22
-        {"kernel/discoverydb-show-missing", OPENISCSI_RECORDS_FAILED},   // exit 6
-        {"kernel/node-delete-in-use", OPENISCSI_SESSION_EXISTS},         // exit 15
-        {"kernel-noiscsid/login", OPENISCSI_DAEMON_NOT_RUNNING},         // exit 20
-        {"host/discover-new", OPENISCSI_TRANSPORT_NOT_FOUND},            // exit 12
-        {"host/login", OPENISCSI_DAEMON_NOT_RUNNING},                    // exit 20
+        {"kernel/discover-closed", OPENISCSI_CONNECTION_REFUSED},       // exit 11
+        {"kernel/discover-unreachable", OPENISCSI_PORTAL_UNREACHABLE},  // exit 11
+        {"kernel/discover-silent", OPENISCSI_NO_LOGIN_RESPONSE},        // exit 19
+        {"kernel/discover-bad-chap", OPENISCSI_AUTHENTICATION_FAILED},  // exit 24
+        {"kernel/login-bad-chap", OPENISCSI_AUTHENTICATION_FAILED},     // exit 24
+        {"kernel/login-exists", OPENISCSI_SESSION_EXISTS},              // exit 15
+        {"kernel/login-target-gone", OPENISCSI_LOGIN_REFUSED},          // exit 19
+        {"kernel/login-missing", OPENISCSI_NOTHING_FOUND},              // exit 21
+        {"kernel/session-none", OPENISCSI_NOTHING_FOUND},               // exit 21
+        {"kernel/session-sid-missing", OPENISCSI_SYSFS_LOOKUP_FAILED},  // exit 22
+        {"kernel/discoverydb-show-missing", OPENISCSI_RECORDS_FAILED},  // exit 6
+        {"kernel/node-delete-in-use", OPENISCSI_SESSION_EXISTS},        // exit 15
+        {"kernel-noiscsid/login", OPENISCSI_DAEMON_NOT_RUNNING},        // exit 20
+        {"host/discover-new", OPENISCSI_TRANSPORT_NOT_FOUND},           // exit 12
+        {"host/login", OPENISCSI_DAEMON_NOT_RUNNING},                   // exit 20
         {"kernel/login", 0},
         {"kernel/discover-chap", 0},
     };
@@ -136,7 +137,8 @@ TEST(RunStatus, TheCauseIsReadOnlyAfterAConnectionFailure)
         {11, "iscsiadm: Could not perform SendTargets discovery: iSCSI PDU timed out\n",
          OPENISCSI_PDU_TIMEOUT},
         {4, "cannot make connection to 10.0.0.9: No route to host\n", OPENISCSI_PORTAL_UNREACHABLE},
-        {8, "cannot make connection to 10.0.0.9: Connection timed out\n", OPENISCSI_NO_LOGIN_RESPONSE},
+        {8, "cannot make connection to 10.0.0.9: Connection timed out\n",
+         OPENISCSI_NO_LOGIN_RESPONSE},
         // Bytes after a NUL are still looked at; output is not a C string.
         {11, std::string("x\0Connection refused", 20), OPENISCSI_CONNECTION_REFUSED},
     };

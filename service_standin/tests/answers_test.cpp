@@ -119,9 +119,8 @@ TEST(StandinAnswers, Lists)
         ULONG size = c.room;
         EXPECT_EQ(c.status, ReportIScsiTargetsW(1, &size, buffer)) << c.scenario;
         EXPECT_EQ(c.returnedSize, size) << c.scenario;
-        if (c.status == 0) {
+        if (c.status == 0)
             EXPECT_EQ(c.data, wideOf(buffer, c.data.size())) << c.scenario;
-        }
     }
 }
 
@@ -190,8 +189,8 @@ TEST(StandinAnswers, SizedTargetInformation)
             unsigned char buffer[1000];
             memset(buffer, 0xEE, sizeof buffer);
             ULONG size = call.size;
-            ISDSC_STATUS status = GetIScsiTargetInformationW(
-                target, nullptr, ProtocolType, &size, call.buffer ? buffer : nullptr);
+            ISDSC_STATUS status = GetIScsiTargetInformationW(target, nullptr, ProtocolType, &size,
+                                                             call.buffer ? buffer : nullptr);
             EXPECT_EQ(call.status, status) << c.name << ", call " << i;
             EXPECT_EQ(call.returnedSize, size) << c.name << ", call " << i;
             if (status == 0 && call.buffer) {
@@ -201,9 +200,8 @@ TEST(StandinAnswers, SizedTargetInformation)
                 // The room after the data is filled with 0, never beyond.
                 for (ULONG b = 4; b < call.size; b++)
                     ASSERT_EQ(0, buffer[b]) << c.name << " byte " << b;
-                if (call.size < sizeof buffer) {
+                if (call.size < sizeof buffer)
                     EXPECT_EQ(0xEE, buffer[call.size]) << c.name;
-                }
             }
         }
     }
@@ -294,14 +292,14 @@ TEST(StandinAnswers, LoginIdentifiers)
     ISCSI_TARGET_PORTALW portal = {};
     ISCSI_UNIQUE_SESSION_ID session = {};
     ISCSI_UNIQUE_CONNECTION_ID connection = {};
-    ASSERT_EQ(0u, LoginIScsiTargetW(target, 0, nullptr, 0, &portal, 0, nullptr, nullptr, 0,
-                                    nullptr, 0, &session, &connection));
+    ASSERT_EQ(0u, LoginIScsiTargetW(target, 0, nullptr, 0, &portal, 0, nullptr, nullptr, 0, nullptr,
+                                    0, &session, &connection));
     EXPECT_EQ(0x1234u, session.AdapterUnique);
     EXPECT_EQ(0xFFFFFFFFFFFFFFFFu, session.AdapterSpecific);
     EXPECT_EQ(1u, connection.AdapterUnique);
     EXPECT_EQ(2u, connection.AdapterSpecific);
-    EXPECT_EQ(0xEFFF0102u, LoginIScsiTargetW(target, 0, nullptr, 0, &portal, 0, nullptr, nullptr,
-                                             0, nullptr, 0, &session, &connection));
+    EXPECT_EQ(0xEFFF0102u, LoginIScsiTargetW(target, 0, nullptr, 0, &portal, 0, nullptr, nullptr, 0,
+                                             nullptr, 0, &session, &connection));
     EXPECT_EQ(0x1234u, session.AdapterUnique);  // a failure fills nothing
 }
 
@@ -315,15 +313,14 @@ TEST(StandinMessages, TableTexts)
         {0xEFFF0106u, u"The connection to the target was lost. The session will be recovered. "},
         {0xEFFF0105u, u""},  // asks for an insert argument
         {0xEFFF01FFu, u""},
-        {1722u, u""},        // the system's, not the service's
+        {1722u, u""},  // the system's, not the service's
     };
     for (const Case &c : cases) {
         WCHAR16 buffer[255];
         ULONG stored = lookupServiceMessage(c.code, 0, buffer, 255);
         EXPECT_EQ(c.text.size(), stored) << std::hex << c.code;
-        if (stored > 0) {
+        if (stored > 0)
             EXPECT_EQ(c.text, std::u16string(buffer)) << std::hex << c.code;
-        }
     }
 }
 

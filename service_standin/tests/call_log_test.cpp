@@ -54,13 +54,13 @@ TEST(StandinCallLog, PortalFieldsShowWhatIsBeyondTheText)
 {
     standinReset();
     ISCSI_TARGET_PORTALW portal = portalOf(u"a\u00e9", 1);
-    portal.Address[10] = u'x';   // after the terminator
+    portal.Address[10] = u'x';  // after the terminator
     for (size_t i = 0; i < MAX_ISCSI_PORTAL_NAME_LEN; i++)
         portal.SymbolicName[i] = u's';
     RemoveIScsiSendTargetPortalW(nullptr, 0, &portal);
-    std::string expected = "RemoveIScsiSendTargetPortalW instance=(none) port=0x0 portal=(symbolic=\"" +
-                           std::string(256, 's') +
-                           "\"+unterminated address=\"a\\u{00e9}\"+tail socket=1) -> 1722\n";
+    std::string expected =
+        "RemoveIScsiSendTargetPortalW instance=(none) port=0x0 portal=(symbolic=\"" +
+        std::string(256, 's') + "\"+unterminated address=\"a\\u{00e9}\"+tail socket=1) -> 1722\n";
     EXPECT_EQ(expected, standinCallLog());
 }
 
@@ -74,8 +74,7 @@ TEST(StandinCallLog, SizedQueriesAndLogins)
     GetIScsiTargetInformationW(target, nullptr, ProtocolType, &size, nullptr);
     unsigned char data[4];
     GetIScsiTargetInformationW(target, mechanism, ProtocolType, &size, data);
-    GetIScsiTargetInformationW(target, mechanism, PersistentTargetMappings,
-                               nullptr, nullptr);
+    GetIScsiTargetInformationW(target, mechanism, PersistentTargetMappings, nullptr, nullptr);
 
     ISCSI_TARGET_PORTALW portal = portalOf(u"192.0.2.1", 3260);
     ISCSI_LOGIN_OPTIONS options;
@@ -99,7 +98,8 @@ TEST(StandinCallLog, SizedQueriesAndLogins)
         "buffer=(none) -> 122 size=4\n"
         "GetIScsiTargetInformationW target=\"iqn.t\" mechanism=\"SendTargets:*x\" "
         "class=ProtocolType size=4 buffer=out -> 0 size=4\n"
-        "GetIScsiTargetInformationW target=\"iqn.t\" mechanism=\"SendTargets:*x\" class=PersistentTargetMappings "
+        "GetIScsiTargetInformationW target=\"iqn.t\" mechanism=\"SendTargets:*x\" "
+        "class=PersistentTargetMappings "
         "size=(none) buffer=(none) -> 87\n"
         "LoginIScsiTargetW target=\"iqn.t\" informational=0 instance=(none) port=0xffffffff "
         "portal=(symbolic=\"\" address=\"192.0.2.1\" socket=3260) security=0x0 mappings=(none) "

@@ -22,7 +22,7 @@ std::string renderOptions(const ISCSI_LOGIN_OPTIONS &options)
 {
     testing::internal::CaptureStdout();
     printLoginOptions("    ", &options);
-    fflush(stdout);   // an open label line has no line end to flush it
+    fflush(stdout);  // an open label line has no line end to flush it
     return testing::internal::GetCapturedStdout();
 }
 
@@ -73,7 +73,7 @@ std::vector<OptionsCase> optionsCases()
     setCode(&chap.AuthType, 1);
     chap.Username = kName20;
     chap.UsernameLength = 20;
-    chap.Password = nullptr;   // never read
+    chap.Password = nullptr;  // never read
     chap.PasswordLength = 12;
     cases.push_back({"CHAP with a 20-byte user name: two rows", chap,
                      "    Version              : 0\n"
@@ -82,7 +82,8 @@ std::vector<OptionsCase> optionsCases()
                      "                           Multipath Enabled\n"
                      "    Authentication Type  : CHAP\n"
                      "    Username             : \n" +
-                         k26 + "69 71 6e 2e 32 30 32 36 2d 30 31 2e 74 65 73 74     iqn.2026-01.test\n" +
+                         k26 +
+                         "69 71 6e 2e 32 30 32 36 2d 30 31 2e 74 65 73 74     iqn.2026-01.test\n" +
                          k26 + "3a 61 62 63 " + blanks(36) + "    :abc\n" +
                          "    Password             : <is established>\n"});
 
@@ -94,7 +95,8 @@ std::vector<OptionsCase> optionsCases()
                      "    Information Specified: 0x20\n"
                      "    Login Flags          : 0x0\n"
                      "    Username             : \n" +
-                         k26 + "69 71 6e 2e 32 30 32 36 2d 30 31 2e 74 65 73 74     iqn.2026-01.test\n"});
+                         k26 +
+                         "69 71 6e 2e 32 30 32 36 2d 30 31 2e 74 65 73 74     iqn.2026-01.test\n"});
 
     ISCSI_LOGIN_OPTIONS empty = record(0x20, 0);
     empty.Username = kName16;
@@ -117,10 +119,11 @@ std::vector<OptionsCase> optionsCases()
     ISCSI_LOGIN_OPTIONS openDigest = record(0x3, 0);
     setCode(&openDigest.HeaderDigest, 2);
     setCode(&openDigest.DataDigest, 7);
-    cases.push_back({"unknown digest codes leave their lines open", openDigest,
-                     "    Version              : 0\n"
-                     "    Information Specified: 0x3\n"
-                     "    Header Digest        :     Data Digest          :     Login Flags          : 0x0\n"});
+    cases.push_back(
+        {"unknown digest codes leave their lines open", openDigest,
+         "    Version              : 0\n"
+         "    Information Specified: 0x3\n"
+         "    Header Digest        :     Data Digest          :     Login Flags          : 0x0\n"});
 
     ISCSI_LOGIN_OPTIONS unknownAuth = record(0x80, 0);
     setCode(&unknownAuth.AuthType, 5);
@@ -131,7 +134,7 @@ std::vector<OptionsCase> optionsCases()
                      "    Authentication Type  : Unknown - 5\n"});
 
     ISCSI_LOGIN_OPTIONS every = record(0xFF, 0x3);
-    every.Version = 0xFFFFFFFFu;   // %d prints the fields signed
+    every.Version = 0xFFFFFFFFu;  // %d prints the fields signed
     setCode(&every.HeaderDigest, 1);
     setCode(&every.DataDigest, 0);
     every.MaximumConnections = 0x80000000u;
@@ -156,7 +159,7 @@ std::vector<OptionsCase> optionsCases()
                          k26 + "61 20 7f 00 ff 7a " + blanks(30) + "    a....z\n" +
                          "    Password             : <is established>\n"});
 
-    ISCSI_LOGIN_OPTIONS noAuth = record(0x80 | 0x100, 0);   // unknown mask bits print nothing
+    ISCSI_LOGIN_OPTIONS noAuth = record(0x80 | 0x100, 0);  // unknown mask bits print nothing
     setCode(&noAuth.AuthType, 0);
     cases.push_back({"authentication type none", noAuth,
                      "    Version              : 0\n"
@@ -189,7 +192,8 @@ TEST(DumpBytes, RowsAndPrefix)
     EXPECT_EQ(renderDump("> ", bytes, sizeof bytes),
               "> 20 21 22 23 24 25 26 27 28 29 2a 2b 2c 2d 2e 2f     .!\"#$%&'()*+,-./\n"
               "> 30 31 32 33 34 35 36 37 38 39 3a 3b 3c 3d 3e 3f     0123456789:;<=>?\n"
-              "> 40 " + blanks(45) + "    @\n");
+              "> 40 " +
+                  blanks(45) + "    @\n");
 }
 
 }  // namespace

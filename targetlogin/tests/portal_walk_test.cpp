@@ -44,7 +44,8 @@ struct GroupData {
         size_t start = bytes.size();
         u32(count);
         for (ULONG k = 0; k < count; k++)
-            portal("10.0.0." + std::to_string(first + static_cast<int>(k)), static_cast<USHORT>(3260 + k));
+            portal("10.0.0." + std::to_string(first + static_cast<int>(k)),
+                   static_cast<USHORT>(3260 + k));
         pad(start, count);
     }
 };
@@ -57,7 +58,8 @@ std::string portalLines(const std::string &address, int socket, const std::strin
 
 std::string groupLine(int group, long long portals)
 {
-    return "        Group " + std::to_string(group) + " has " + std::to_string(portals) + " portals\n";
+    return "        Group " + std::to_string(group) + " has " + std::to_string(portals) +
+           " portals\n";
 }
 
 // Runs the walk as the report does: the group count from the first 4 bytes,
@@ -98,7 +100,7 @@ TEST(WalkPortalGroups, StrideRuleAcrossGroups)
     GroupData data;
     data.u32(3);
     data.group(1, 1);
-    data.group(0, 0);   // no portals: the next group starts 4 bytes on
+    data.group(0, 0);  // no portals: the next group starts 4 bytes on
     size_t start = data.bytes.size();
     data.u32(2);
     data.portal("10.0.0.2", 3260, "first");
@@ -167,7 +169,7 @@ std::vector<ShortDataCase> shortDataCases()
 
     ShortDataCase huge = {"a portal count whose stride would wrap in 32 bits", {}, "", 0};
     huge.data.u32(1);
-    huge.data.u32(0x80000000u);   // 0x80000000 * 1026 + 9 wraps to 9 in 32-bit arithmetic
+    huge.data.u32(0x80000000u);  // 0x80000000 * 1026 + 9 wraps to 9 in 32-bit arithmetic
     huge.data.portal("10.9.9.9", 3260);
     huge.expected = groupLine(0, -2147483648LL);
     cases.push_back(huge);
@@ -177,13 +179,13 @@ std::vector<ShortDataCase> shortDataCases()
     cut.data.group(1, 1);
     cut.data.u32(1);
     cut.data.portal("10.0.0.2", 3260);
-    cut.data.bytes.resize(cut.data.bytes.size() - 2);   // the socket is missing
+    cut.data.bytes.resize(cut.data.bytes.size() - 2);  // the socket is missing
     cut.expected = groupLine(0, 1) + portalLines("10.0.0.1", 3260) + groupLine(1, 1);
     cases.push_back(cut);
 
     ShortDataCase counts = {"a group count with no room for a portal count", {}, "", 0};
     counts.data.u32(2);
-    counts.data.bytes.push_back(1);   // three bytes where a count would be
+    counts.data.bytes.push_back(1);  // three bytes where a count would be
     counts.data.bytes.push_back(0);
     counts.data.bytes.push_back(0);
     cases.push_back(counts);

@@ -39,8 +39,8 @@ const char kPortal[] = "portal=(symbolic=\"\" address=\"192.0.2.1\" socket=3260)
 
 struct RegisterCase {
     const char *name;
-    const char *secret;              // -t, or null
-    const char16_t *instance;        // the chosen initiator instance, or null
+    const char *secret;        // -t, or null
+    const char16_t *instance;  // the chosen initiator instance, or null
     std::string address;
     const char16_t *portText;
     ULONG initiatorPort;
@@ -54,35 +54,83 @@ std::vector<RegisterCase> registerCases()
     const std::string noOptions = "options=(none) security=0x0 ";
     const std::string address255(255, 'a');
     return {
-        {"no secret: no login options; the add succeeds, no removal", nullptr, nullptr,
-         "192.0.2.1", u"3260", ISCSI_ANY_INITIATOR_PORT, "AddIScsiSendTargetPortalW 0\n", 0,
-         {"AddIScsiSendTargetPortalW instance=(none) port=0xffffffff " + noOptions + kPortal + " -> 0"}},
-        {"a 12-character secret: CHAP options, no user name", "twelve-chars", u"Root\\ISCSIPRT\\0000_0",
-         "192.0.2.1", u"0xCBC", 2, "AddIScsiSendTargetPortalW 0\n", 0,
-         {"AddIScsiSendTargetPortalW instance=\"Root\\ISCSIPRT\\0000_0\" port=0x2 options=(version=0 "
-          "info=0xe0 flags=0x2 auth=1 header=0 data=0 maxconn=0 wait=0 retain=0 userlen=0 "
-          "username=(none) passlen=12 password=\"twelve-chars\") security=0x0 " + std::string(kPortal) +
+        {"no secret: no login options; the add succeeds, no removal",
+         nullptr,
+         nullptr,
+         "192.0.2.1",
+         u"3260",
+         ISCSI_ANY_INITIATOR_PORT,
+         "AddIScsiSendTargetPortalW 0\n",
+         0,
+         {"AddIScsiSendTargetPortalW instance=(none) port=0xffffffff " + noOptions + kPortal +
           " -> 0"}},
-        {"an empty secret: CHAP options with password length 0", "", nullptr, "192.0.2.1", u"3260", 0,
-         "AddIScsiSendTargetPortalW 0\n", 0,
-         {"AddIScsiSendTargetPortalW instance=(none) port=0x0 options=(version=0 info=0xe0 flags=0x2 "
+        {"a 12-character secret: CHAP options, no user name",
+         "twelve-chars",
+         u"Root\\ISCSIPRT\\0000_0",
+         "192.0.2.1",
+         u"0xCBC",
+         2,
+         "AddIScsiSendTargetPortalW 0\n",
+         0,
+         {"AddIScsiSendTargetPortalW instance=\"Root\\ISCSIPRT\\0000_0\" port=0x2 "
+          "options=(version=0 "
+          "info=0xe0 flags=0x2 auth=1 header=0 data=0 maxconn=0 wait=0 retain=0 userlen=0 "
+          "username=(none) passlen=12 password=\"twelve-chars\") security=0x0 " +
+          std::string(kPortal) + " -> 0"}},
+        {"an empty secret: CHAP options with password length 0",
+         "",
+         nullptr,
+         "192.0.2.1",
+         u"3260",
+         0,
+         "AddIScsiSendTargetPortalW 0\n",
+         0,
+         {"AddIScsiSendTargetPortalW instance=(none) port=0x0 options=(version=0 info=0xe0 "
+          "flags=0x2 "
           "auth=1 header=0 data=0 maxconn=0 wait=0 retain=0 userlen=0 username=(none) passlen=0 "
-          "password=\"\") security=0x0 " + std::string(kPortal) + " -> 0"}},
-        {"a failed add is removed with the same arguments, its status returned", nullptr,
-         u"Root\\X", "192.0.2.1", u"3260", 7,
-         "AddIScsiSendTargetPortalW 0xEFFF0100\nRemoveIScsiSendTargetPortalW 0\n", 0xEFFF0100u,
-         {"AddIScsiSendTargetPortalW instance=\"Root\\X\" port=0x7 " + noOptions + kPortal + " -> 0xefff0100",
-          "RemoveIScsiSendTargetPortalW instance=\"Root\\X\" port=0x7 " + std::string(kPortal) + " -> 0"}},
-        {"the socket is the low 16 bits of the port text", nullptr, nullptr, "h", u"70000",
-         ISCSI_ANY_INITIATOR_PORT, "AddIScsiSendTargetPortalW 0\n", 0,
+          "password=\"\") security=0x0 " +
+          std::string(kPortal) + " -> 0"}},
+        {"a failed add is removed with the same arguments, its status returned",
+         nullptr,
+         u"Root\\X",
+         "192.0.2.1",
+         u"3260",
+         7,
+         "AddIScsiSendTargetPortalW 0xEFFF0100\nRemoveIScsiSendTargetPortalW 0\n",
+         0xEFFF0100u,
+         {"AddIScsiSendTargetPortalW instance=\"Root\\X\" port=0x7 " + noOptions + kPortal +
+              " -> 0xefff0100",
+          "RemoveIScsiSendTargetPortalW instance=\"Root\\X\" port=0x7 " + std::string(kPortal) +
+              " -> 0"}},
+        {"the socket is the low 16 bits of the port text",
+         nullptr,
+         nullptr,
+         "h",
+         u"70000",
+         ISCSI_ANY_INITIATOR_PORT,
+         "AddIScsiSendTargetPortalW 0\n",
+         0,
          {"AddIScsiSendTargetPortalW instance=(none) port=0xffffffff " + noOptions +
           "portal=(symbolic=\"\" address=\"h\" socket=4464) -> 0"}},
-        {"an address of 255 characters reaches the service", nullptr, nullptr, address255, u"abc",
-         ISCSI_ANY_INITIATOR_PORT, "AddIScsiSendTargetPortalW 0\n", 0,
+        {"an address of 255 characters reaches the service",
+         nullptr,
+         nullptr,
+         address255,
+         u"abc",
+         ISCSI_ANY_INITIATOR_PORT,
+         "AddIScsiSendTargetPortalW 0\n",
+         0,
          {"AddIScsiSendTargetPortalW instance=(none) port=0xffffffff " + noOptions +
           "portal=(symbolic=\"\" address=\"" + address255 + "\" socket=0) -> 0"}},
-        {"an address of 256 characters: 87 and no call", nullptr, nullptr, std::string(256, 'a'),
-         u"3260", ISCSI_ANY_INITIATOR_PORT, "AddIScsiSendTargetPortalW 0\n", 87, {}},
+        {"an address of 256 characters: 87 and no call",
+         nullptr,
+         nullptr,
+         std::string(256, 'a'),
+         u"3260",
+         ISCSI_ANY_INITIATOR_PORT,
+         "AddIScsiSendTargetPortalW 0\n",
+         87,
+         {}},
     };
 }
 
@@ -109,29 +157,48 @@ TEST(QueryTargetInformation, SizingRule)
         ISDSC_STATUS status;
         ULONG size;
         std::vector<unsigned char> data;
-        std::vector<std::string> sizes;   // "size=IN -> STATUS size=OUT" of each call
+        std::vector<std::string> sizes;  // "size=IN -> STATUS size=OUT" of each call
     };
     const SizingCase cases[] = {
         {"122, then the data in a buffer of the size asked for",
-         "GetIScsiTargetInformationW 0 u32 7", 0, 4, {7, 0, 0, 0},
+         "GetIScsiTargetInformationW 0 u32 7",
+         0,
+         4,
+         {7, 0, 0, 0},
          {"size=0 buffer=(none) -> 122 size=4", "size=4 buffer=out -> 0 size=4"}},
-        {"0 at once: no data", "GetIScsiTargetInformationW 0", 0, 0, {},
+        {"0 at once: no data",
+         "GetIScsiTargetInformationW 0",
+         0,
+         0,
+         {},
          {"size=0 buffer=(none) -> 0 size=0"}},
         {"a second 122 is a failure; there is no third call",
          "GetIScsiTargetInformationW 122 need=4\nGetIScsiTargetInformationW 122 need=8\n"
          "GetIScsiTargetInformationW 0 u32 1",
-         122, 0, {}, {"size=0 buffer=(none) -> 122 size=4", "size=4 buffer=out -> 122 size=8"}},
-        {"any other first status is the result", "GetIScsiTargetInformationW 0xEFFF0101", 0xEFFF0101u,
-         0, {}, {"size=0 buffer=(none) -> 0xefff0101 size=0"}},
-        {"a claimed size beyond the buffer is cut to it", "GetIScsiTargetInformationW 0 size=4000 u32 9",
-         0, 4, {9, 0, 0, 0}, {"size=0 buffer=(none) -> 122 size=4", "size=4 buffer=out -> 0 size=4000"}},
+         122,
+         0,
+         {},
+         {"size=0 buffer=(none) -> 122 size=4", "size=4 buffer=out -> 122 size=8"}},
+        {"any other first status is the result",
+         "GetIScsiTargetInformationW 0xEFFF0101",
+         0xEFFF0101u,
+         0,
+         {},
+         {"size=0 buffer=(none) -> 0xefff0101 size=0"}},
+        {"a claimed size beyond the buffer is cut to it",
+         "GetIScsiTargetInformationW 0 size=4000 u32 9",
+         0,
+         4,
+         {9, 0, 0, 0},
+         {"size=0 buffer=(none) -> 122 size=4", "size=4 buffer=out -> 0 size=4000"}},
     };
     for (const SizingCase &c : cases) {
         SCOPED_TRACE(c.name);
         load(c.scenario);
         ULONG size = 12345;
         unsigned char *data = reinterpret_cast<unsigned char *>(&size);
-        ISDSC_STATUS status = queryTargetInformation(target.c_str(), nullptr, TargetFlags, &size, &data);
+        ISDSC_STATUS status =
+            queryTargetInformation(target.c_str(), nullptr, TargetFlags, &size, &data);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(size, c.size);
         if (c.data.empty()) {
@@ -144,9 +211,10 @@ TEST(QueryTargetInformation, SizingRule)
         std::vector<std::string> lines = logLines();
         ASSERT_EQ(lines.size(), c.sizes.size());
         for (size_t i = 0; i < lines.size(); i++)
-            EXPECT_EQ(lines[i],
-                      "GetIScsiTargetInformationW target=\"t\" mechanism=(none) class=TargetFlags " +
-                          c.sizes[i]);
+            EXPECT_EQ(
+                lines[i],
+                "GetIScsiTargetInformationW target=\"t\" mechanism=(none) class=TargetFlags " +
+                    c.sizes[i]);
     }
 }
 
@@ -169,9 +237,13 @@ TEST(ListWalks, ClaimedSizesBeyondTheBuffersStopAtTheirEnd)
     const std::string instance = "Root\\" + std::string(4091, 'i');
     const std::string target = std::string(4096, 't');
     load("GetIScsiInitiatorNodeNameW 0 wide \"n\"\n"
-         "ReportIScsiInitiatorListW 0 size=9000 chars \"" + instance + "\"\n"
+         "ReportIScsiInitiatorListW 0 size=9000 chars \"" +
+         instance +
+         "\"\n"
          "AddIScsiSendTargetPortalW 0\n"
-         "ReportIScsiTargetsW 0 size=0xFFFFFFFF chars \"" + target + "\"\n"
+         "ReportIScsiTargetsW 0 size=0xFFFFFFFF chars \"" +
+         target +
+         "\"\n"
          "GetIScsiTargetInformationW 0xEFFF0101\n");
     EXPECT_EQ(runCaptured({"targetlogin", "192.0.2.1"}),
               "0|n\n" + instance + "\nGet Target information for " + target + "\n");
@@ -202,7 +274,7 @@ TEST(ChapUserName, TargetNameAsBytes)
     const UserNameCase cases[] = {
         {u"iqn.2026-01.test:disk1", "iqn.2026-01.test:disk1"},
         {u"", ""},
-        {u"caf\u00e9-\u20ac", "caf\xc3\xa9-\xe2\x82\xac"},   // UTF-8, as the protocol carries names
+        {u"caf\u00e9-\u20ac", "caf\xc3\xa9-\xe2\x82\xac"},  // UTF-8, as the protocol carries names
     };
     for (const UserNameCase &c : cases) {
         char out[256];
@@ -224,11 +296,10 @@ TEST(ChapUserName, TargetNameAsBytes)
 
 namespace {
 
-const char kPreamble[] =
-    "GetIScsiInitiatorNodeNameW 0 wide \"n\"\n"
-    "ReportIScsiInitiatorListW 0 list\n"
-    "AddIScsiSendTargetPortalW 0\n"
-    "ReportIScsiTargetsW 0 list \"t\"\n";
+const char kPreamble[] = "GetIScsiInitiatorNodeNameW 0 wide \"n\"\n"
+                         "ReportIScsiInitiatorListW 0 list\n"
+                         "AddIScsiSendTargetPortalW 0\n"
+                         "ReportIScsiTargetsW 0 list \"t\"\n";
 
 TEST(ReportTarget, LoginOptionsOnlyAsAWholeRecordOfThisBuild)
 {
@@ -256,8 +327,9 @@ TEST(ReportTarget, LoginOptionsOnlyAsAWholeRecordOfThisBuild)
              "GetIScsiTargetInformationW 0 wide \"a\"\n"
              "GetIScsiTargetInformationW 0\n"
              "GetIScsiTargetInformationW 0\n"
-             "GetIScsiTargetInformationW 0 u16 1\n"   // flags of 2 bytes: no line
-             "GetIScsiTargetInformationW 0 zeros " + std::to_string(c.bytes) + "\n");
+             "GetIScsiTargetInformationW 0 u16 1\n"  // flags of 2 bytes: no line
+             "GetIScsiTargetInformationW 0 zeros " +
+             std::to_string(c.bytes) + "\n");
         EXPECT_EQ(runCaptured({"targetlogin", "192.0.2.1"}), "0|" + head + c.rendered);
     }
 }
@@ -268,8 +340,8 @@ TEST(ReportTarget, UnterminatedTextsEndAtTheData)
     // text ends with the data, and the copies serve the later calls.
     load(std::string(kPreamble) +
          "GetIScsiTargetInformationW 0 chars \"ST\"\n"
-         "GetIScsiTargetInformationW 0 u8 0\n"   // a protocol code of one byte
-         "GetIScsiTargetInformationW 0 chars \"alias\" u8 0x41\n"   // and half a character
+         "GetIScsiTargetInformationW 0 u8 0\n"                     // a protocol code of one byte
+         "GetIScsiTargetInformationW 0 chars \"alias\" u8 0x41\n"  // and half a character
          "GetIScsiTargetInformationW 0\n"
          "    u32 1\n"
          "    group 1\n"
@@ -309,13 +381,16 @@ TEST(NodeName, FillingItsBufferAndBeyondOneByteACharacter)
     // its first 223; the "Running on node" line shows a character above 255
     // as '?'.
     const std::string full(MAX_ISCSI_NAME_LEN + 1, 'n');
-    load("GetIScsiInitiatorNodeNameW 0 chars \"" + full + "\"\n"
+    load("GetIScsiInitiatorNodeNameW 0 chars \"" + full +
+         "\"\n"
          "ReportIScsiInitiatorListW 0 list\n"
          "GetIScsiInitiatorNodeNameW 0 wide \"a\\u{0101}b\\x{e9}\"\n");
-    EXPECT_EQ(runCaptured({"targetlogin"}),
-              "2|" + full.substr(0, MAX_ISCSI_NAME_LEN) + "\n(null)\nRunning on node a?b\xe9\n\n"
-              "usage: targetlogin ipaddress [-p tcpPort] [-a] ... [-t targetCHAP] [-h host_iqn_name\n"
-              "       tcpPort defaults to 3260\n");
+    EXPECT_EQ(
+        runCaptured({"targetlogin"}),
+        "2|" + full.substr(0, MAX_ISCSI_NAME_LEN) +
+            "\n(null)\nRunning on node a?b\xe9\n\n"
+            "usage: targetlogin ipaddress [-p tcpPort] [-a] ... [-t targetCHAP] [-h host_iqn_name\n"
+            "       tcpPort defaults to 3260\n");
 }
 
 }  // namespace
