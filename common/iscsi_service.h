@@ -249,6 +249,17 @@ ISDSC_STATUS ISDSC_API RemoveIScsiPersistentTargetW(WCHAR16 *InitiatorInstance,
                                                     ULONG InitiatorPortNumber, WCHAR16 *TargetName,
                                                     ISCSI_TARGET_PORTALW *Portal);
 
+#ifndef _WIN32
+// The service's message table, where the platform has no FormatMessageW to
+// read the library's: renders the text of `code` into buffer[room]
+// (characters, terminator included) as the platform renders a message-table
+// text with the width mask and no insert arguments.  Returns the characters
+// stored before the terminator, or 0 when the service has no text for the
+// code or it does not fit.  languageId 0 is the default language.  Every
+// service provides this with the nine operations.
+ULONG lookupServiceMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room);
+#endif
+
 }  // extern "C"
 
 #endif  // COMMON_ISCSI_SERVICE_H

@@ -31,10 +31,6 @@ ULONG lookupMessageTable(const MessageTableEntry *table, size_t entries, ULONG c
                          WCHAR16 *buffer, ULONG room);
 
 #ifndef _WIN32
-// The service library's own table.  Every library that provides the service
-// operations provides this too.  languageId 0 is the default language.
-extern "C" ULONG lookupServiceMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room);
-
 // The system's table of general codes (87, 122, 8, ...).
 ULONG lookupSystemMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room);
 #endif

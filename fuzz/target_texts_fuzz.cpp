@@ -20,11 +20,11 @@
 #include <cstring>
 
 #include "fuzz/fuzz_input.h"
-#include "service_linux/iscsi_exchange.h"
-#include "service_linux/login_settings.h"
-#include "service_linux/portal_text.h"
-#include "service_linux/target_answers.h"
-#include "service_linux/text_conversion.h"
+#include "service_support/discovery_records.h"
+#include "service_support/login_settings.h"
+#include "service_support/portal_text.h"
+#include "service_support/target_answers.h"
+#include "service_support/text_conversion.h"
 
 namespace {
 

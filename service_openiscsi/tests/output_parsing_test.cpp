@@ -10,10 +10,10 @@
 #include <unistd.h>
 #include <vector>
 
-#include "service_openiscsi/initiator_name_file.h"
 #include "service_openiscsi/iscsiadm_lists.h"
 #include "service_openiscsi/iscsiadm_records.h"
 #include "service_openiscsi/session_details.h"
+#include "service_support/initiator_name_file.h"
 
 namespace {
 
@@ -528,67 +528,6 @@ TEST(DiscoveryRecord, RecordedPrintouts)
 }
 
 // --- /etc/iscsi/initiatorname.iscsi -------------------------------------------
-
-TEST(InitiatorName, TheFileAsThePackageWritesIt)
-{
-    char name[OPENISCSI_NAME_BYTES];
-    std::string text = fixture("host/initiatorname.iscsi");
-    ASSERT_EQ(INITIATOR_NAME_READ,
-              parseInitiatorNameText(text.data(), text.size(), name, sizeof name));
-    EXPECT_EQ(0, strncmp(name, "iqn.", 4)) << name;
-    EXPECT_EQ(INITIATOR_NAME_READ,
-              readOpeniscsiInitiatorName((kRecorded + "/host/initiatorname.iscsi").c_str(), name,
-                                         sizeof name));
-}
-
-TEST(InitiatorName, FormsOfTheLine)
-{
-    struct Case {
-        const char *text;
-        InitiatorNameRead result;
-        const char *name;
-    };
-    std::string tooLong = "InitiatorName=" + std::string(OPENISCSI_NAME_BYTES, 'a') + "\n";
-    const Case cases[] = {
-        {"InitiatorName=iqn.2024-01.x:y\n", INITIATOR_NAME_READ, "iqn.2024-01.x:y"},
-        {"  InitiatorName=\tiqn.2024-01.x:y  \r\n", INITIATOR_NAME_READ, "iqn.2024-01.x:y"},
-        {"## comment\n#InitiatorName=iqn.old:x\nInitiatorName=iqn.new:y", INITIATOR_NAME_READ,
-         "iqn.new:y"},
-        {"InitiatorName=iqn.first:a\nInitiatorName=iqn.second:b\n", INITIATOR_NAME_READ,
-         "iqn.first:a"},
-        {"InitiatorAlias=host\n", INITIATOR_NAME_ABSENT, ""},
-        {"InitiatorName = iqn.spaced:a\n", INITIATOR_NAME_ABSENT, ""},
-        {"", INITIATOR_NAME_ABSENT, ""},
-        {"InitiatorName=\n", INITIATOR_NAME_MALFORMED, ""},
-        {"InitiatorName=iqn.a b:c\n", INITIATOR_NAME_MALFORMED, ""},
-        {"InitiatorName=iqn.a\x01:c\n", INITIATOR_NAME_MALFORMED, ""},
-        {tooLong.c_str(), INITIATOR_NAME_MALFORMED, ""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.text);
-        char name[OPENISCSI_NAME_BYTES];
-        EXPECT_EQ(c.result, parseInitiatorNameText(c.text, strlen(c.text), name, sizeof name));
-        EXPECT_STREQ(c.name, name);
-    }
-}
-
-TEST(InitiatorName, FilesThatAreNotThere)
-{
-    char name[OPENISCSI_NAME_BYTES];
-    EXPECT_EQ(INITIATOR_NAME_NO_FILE,
-              readOpeniscsiInitiatorName("/nonexistent/initiatorname.iscsi", name, sizeof name));
-    EXPECT_EQ(INITIATOR_NAME_UNREADABLE, readOpeniscsiInitiatorName("/", name, sizeof name));
-
-    // A FIFO in its place is refused at once, not read forever.
-    char folder[] = "/tmp/initiator-name-XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(folder));
-    std::string fifo = std::string(folder) + "/initiatorname.iscsi";
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    EXPECT_EQ(INITIATOR_NAME_UNREADABLE,
-              readOpeniscsiInitiatorName(fifo.c_str(), name, sizeof name));
-    unlink(fifo.c_str());
-    rmdir(folder);
-}
 
 // --- any input -------------------------------------------------------------------
 

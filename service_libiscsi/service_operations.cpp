@@ -1,0 +1,649 @@
+// The nine operations of the service boundary over libiscsi and the store.
+//
+// Each operation checks its arguments, does its network steps outside any
+// transaction (so that a slow portal never holds the store's lock), then
+// reads or writes the store in one transaction.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/iscsi_service.h"
+#include "common/iscsi_service_table.h"
+#include "common/wide_text.h"
+#include "service_libiscsi/iscsi_exchange.h"
+#include "service_libiscsi/node_identity.h"
+#include "service_libiscsi/service_status.h"
+#include "service_libiscsi/service_store.h"
+#include "service_support/initiator_name_file.h"
+#include "service_support/iscsi_names.h"
+#include "service_support/login_settings.h"
+#include "service_support/portal_text.h"
+#include "service_support/target_answers.h"
+#include "service_support/text_conversion.h"
+
+#ifndef SERVICE_VERSION_MAJOR
+#define SERVICE_VERSION_MAJOR 0
+#define SERVICE_VERSION_MINOR 0
+#define SERVICE_VERSION_PATCH 0
+#endif
+
+namespace {
+
+// The one initiator instance of this host's software initiator.
+const char kInitiatorInstance[] = "Root\\SoftwareInitiator\\0000_0";
+const WCHAR16 kInitiatorInstanceWide[] = u"Root\\SoftwareInitiator\\0000_0";
+
+const char kNodeNameSetting[] = "initiator_name";
+
+// What this process knows of the portals it registered or asked.
+struct PortalNote {
+    char address[PORTAL_ADDRESS_BYTES];
+    USHORT socket;
+    bool inUse;
+    // This process discovered the portal itself (its add, or a refresh of
+    // the target list): the target list is answered from that discovery for
+    // the rest of the run, however long the run takes.
+    bool fresh;
+    // This process's last add of the portal failed, after it saw the
+    // portal's registration as seenByFailedAdd.  The removal that cleans up
+    // after a failed add takes that registration and no other: one that
+    // another process made meanwhile stays, with what it discovered.
+    bool addFailed;
+    PortalRegistration seenByFailedAdd;
+};
+
+const size_t kPortalNotes = 64;
+PortalNote gPortalNotes[kPortalNotes];
+size_t gNextPortalNote = 0;
+
+char gNodeName[ISCSI_NAME_BYTES];
+bool gNodeNameKnown = false;
+
+// The note of a portal; with create, a new one when there is none (the
+// oldest goes when all are taken).  Null when there is none and !create.
+PortalNote *notePortal(const char *address, USHORT socket, bool create)
+{
+    for (size_t i = 0; i < kPortalNotes; i++)
+        if (gPortalNotes[i].inUse && gPortalNotes[i].socket == socket &&
+            strcmp(gPortalNotes[i].address, address) == 0)
+            return &gPortalNotes[i];
+    if (!create)
+        return nullptr;
+    PortalNote *note = &gPortalNotes[gNextPortalNote];
+    gNextPortalNote = (gNextPortalNote + 1) % kPortalNotes;
+    memset(note, 0, sizeof *note);
+    memcpy(note->address, address, sizeof note->address);
+    note->socket = socket;
+    note->inUse = true;
+    return note;
+}
+
+void rememberFresh(const char *address, USHORT socket)
+{
+    notePortal(address, socket, true)->fresh = true;
+}
+
+bool isFresh(const char *address, USHORT socket)
+{
+    const PortalNote *note = notePortal(address, socket, false);
+    return note != nullptr && note->fresh;
+}
+
+// The node name: the host's open-iscsi name when it has one, else the name
+// generated once and kept in the store.
+ISDSC_STATUS findNodeName(const char **name)
+{
+    if (gNodeNameKnown) {
+        *name = gNodeName;
+        return ISDSC_SUCCESS;
+    }
+    // A file this user cannot read counts as no file: the service then uses
+    // a name of its own.
+    InitiatorNameRead fromFile =
+        readInitiatorNameFile(HOST_INITIATOR_NAME_FILE, gNodeName, sizeof gNodeName);
+    if (fromFile == INITIATOR_NAME_MALFORMED ||
+        (fromFile == INITIATOR_NAME_READ && !isValidIscsiName(gNodeName)))
+        return SERVICE_INITIATOR_NAME_INVALID;
+    if (fromFile != INITIATOR_NAME_READ) {
+        bool found = false;
+        ISDSC_STATUS status = storeBegin(false);
+        if (status == ISDSC_SUCCESS)
+            status = storeReadSetting(kNodeNameSetting, gNodeName, sizeof gNodeName, &found);
+        storeRollback();
+        if (status == ISDSC_SUCCESS && !found) {
+            char generated[ISCSI_NAME_BYTES];
+            generateInitiatorName(generated, sizeof generated);
+            status = storeBegin(true);
+            if (status == ISDSC_SUCCESS)
+                status = storeWriteSettingIfAbsent(kNodeNameSetting, generated);
+            // Another run may have been first: whatever is stored now wins.
+            if (status == ISDSC_SUCCESS)
+                status = storeReadSetting(kNodeNameSetting, gNodeName, sizeof gNodeName, &found);
+            if (status == ISDSC_SUCCESS)
+                status = storeCommit();
+            else
+                storeRollback();
+        }
+        if (status != ISDSC_SUCCESS)
+            return status;
+        if (!found || !isValidIscsiName(gNodeName))
+            return SERVICE_STORE_FAILED;
+    }
+    gNodeNameKnown = true;
+    *name = gNodeName;
+    return ISDSC_SUCCESS;
+}
+
+// The node name and the CHAP credentials that settings ask for; the node
+// name stands in for a CHAP user name the settings do not give.
+ISDSC_STATUS findCredentials(const LoginSettings &settings, const char **nodeName,
+                             ChapCredentials *chap)
+{
+    memset(chap, 0, sizeof *chap);
+    ISDSC_STATUS status = findNodeName(nodeName);
+    if (status == ISDSC_SUCCESS)
+        status = chapFromSettings(settings, *nodeName, chap);
+    return status;
+}
+
+// The instance argument of an operation: none, or our one instance.
+ISDSC_STATUS checkInstance(const WCHAR16 *instance, char *stored, size_t room)
+{
+    stored[0] = 0;
+    if (instance == nullptr)
+        return ISDSC_SUCCESS;
+    size_t length = wideLengthBounded(instance, MAX_ISCSI_PORTAL_ADDRESS_LEN);
+    if (length >= MAX_ISCSI_PORTAL_ADDRESS_LEN || !wideEqual(instance, kInitiatorInstanceWide))
+        return SERVICE_INITIATOR_NOT_FOUND;
+    snprintf(stored, room, "%s", kInitiatorInstance);
+    return ISDSC_SUCCESS;
+}
+
+// The portal argument as address and socket; 87 when it is missing, its
+// address empty, unterminated or not convertible, or its socket 0.
+ISDSC_STATUS readPortal(const ISCSI_TARGET_PORTALW *portal, PortalEndpoint *endpoint)
+{
+    memset(endpoint, 0, sizeof *endpoint);
+    if (portal == nullptr || portal->Socket == 0 ||
+        !convertWideToUtf8(portal->Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, endpoint->address,
+                           sizeof endpoint->address) ||
+        endpoint->address[0] == 0)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    endpoint->port = portal->Socket;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS readTargetName(const WCHAR16 *name, char *out, size_t room)
+{
+    if (name == nullptr || !convertWideToUtf8(name, MAX_ISCSI_NAME_LEN + 1, out, room) ||
+        out[0] == 0)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    return ISDSC_SUCCESS;
+}
+
+// Collects target names as a wide multi-string.
+struct NameCollector {
+    Answer text;
+    bool failed;
+};
+
+void collectName(void *context, const char *name)
+{
+    NameCollector *collector = static_cast<NameCollector *>(context);
+    if (!collector->failed && !appendWideText(&collector->text, name))
+        collector->failed = true;
+}
+
+// Rediscovers every stored portal that this process has not discovered
+// itself, all at once (one step bound for the lot), and writes what answered
+// into the store.  A portal that fails keeps what its last discovery found.
+ISDSC_STATUS refreshDiscoveries()
+{
+    PortalRow *portals = nullptr;
+    size_t count = 0;
+    ISDSC_STATUS status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = storeListPortals(&portals, &count);
+    storeRollback();
+    if (status != ISDSC_SUCCESS)
+        return status;
+
+    DiscoveryRequest *requests =
+        static_cast<DiscoveryRequest *>(calloc(count + 1, sizeof(DiscoveryRequest)));
+    size_t *portalOfRequest = static_cast<size_t *>(calloc(count + 1, sizeof(size_t)));
+    if (requests == nullptr || portalOfRequest == nullptr) {
+        free(requests);
+        free(portalOfRequest);
+        free(portals);
+        return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    size_t asked = 0;
+    for (size_t i = 0; i < count; i++) {
+        if (isFresh(portals[i].address, portals[i].socket))
+            continue;
+        DiscoveryRequest *request = &requests[asked];
+        if (findCredentials(portals[i].login, &request->initiatorName, &request->chap) !=
+            ISDSC_SUCCESS)
+            continue;
+        memcpy(request->portal.address, portals[i].address, sizeof request->portal.address);
+        request->portal.port = portals[i].socket;
+        portalOfRequest[asked++] = i;
+    }
+    discoverTargetsTogether(requests, asked);
+    size_t answered = 0;
+    for (size_t k = 0; k < asked; k++) {
+        if (requests[k].status == ISDSC_SUCCESS) {
+            answered++;
+            rememberFresh(requests[k].portal.address, requests[k].portal.port);
+        }
+    }
+    if (answered > 0) {
+        status = storeBegin(true);
+        for (size_t k = 0; k < asked && status == ISDSC_SUCCESS; k++) {
+            if (requests[k].status != ISDSC_SUCCESS)
+                continue;
+            // Only while the portal is still the one that was asked.
+            const PortalRow &portal = portals[portalOfRequest[k]];
+            PortalRegistration now = {0, 0};
+            status = storeFindRegistration(portal.address, portal.socket, &now);
+            if (status == ISDSC_SUCCESS && now.id == portal.id)
+                status = storeReplaceDiscovery(portal.id, requests[k].found);
+        }
+        if (status == ISDSC_SUCCESS)
+            status = storeCommit();
+        else
+            storeRollback();
+    }
+    for (size_t k = 0; k < asked; k++)
+        freeDiscoveryList(&requests[k].found);
+    // The secrets go with the requests and the rows.
+    memset(requests, 0, (count + 1) * sizeof(DiscoveryRequest));
+    free(requests);
+    free(portalOfRequest);
+    if (portals != nullptr)
+        memset(portals, 0, count * sizeof(PortalRow));
+    free(portals);
+    return status;
+}
+
+// The registration of the portal at endpoint as it is now.
+ISDSC_STATUS findRegistration(const PortalEndpoint &endpoint, PortalRegistration *seen)
+{
+    ISDSC_STATUS status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = storeFindRegistration(endpoint.address, endpoint.port, seen);
+    storeRollback();
+    return status;
+}
+
+// Removes the portal at endpoint in one transaction.  After a failed add of
+// it, only while it is the registration that add saw: *kept tells that
+// another process has registered it since, and it stays.
+ISDSC_STATUS removeRegistration(const PortalEndpoint &endpoint, bool *found, bool *kept)
+{
+    PortalNote *note = notePortal(endpoint.address, endpoint.port, false);
+    bool cleanUp = note != nullptr && note->addFailed;
+    PortalRegistration seen = cleanUp ? note->seenByFailedAdd : PortalRegistration{0, 0};
+    if (note != nullptr)
+        note->addFailed = false;
+    *found = false;
+    *kept = false;
+    ISDSC_STATUS status = storeBegin(true);
+    PortalRegistration now = {0, 0};
+    if (status == ISDSC_SUCCESS && cleanUp)
+        status = storeFindRegistration(endpoint.address, endpoint.port, &now);
+    *kept = cleanUp && now.id != 0 && (now.id != seen.id || now.generation != seen.generation);
+    if (status == ISDSC_SUCCESS && !*kept)
+        status = storeRemovePortal(endpoint.address, endpoint.port, found);
+    if (status == ISDSC_SUCCESS)
+        status = storeCommit();
+    else
+        storeRollback();
+    if (status == ISDSC_SUCCESS && *found && note != nullptr)
+        note->fresh = false;
+    return status;
+}
+
+ISDSC_STATUS answerTargetInformation(const char *target, const char *mechanism,
+                                     TARGET_INFORMATION_CLASS infoClass, Answer *answer)
+{
+    PortalRow *portals = nullptr;
+    size_t count = 0;
+    ISDSC_STATUS status = storePortalsOfTarget(target, &portals, &count);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    if (count == 0)
+        return SERVICE_TARGET_NOT_FOUND;
+    char text[PORTAL_ADDRESS_BYTES + 32];
+    const PortalRow *chosen = &portals[0];
+    if (mechanism != nullptr) {
+        chosen = nullptr;
+        for (size_t i = 0; i < count && chosen == nullptr; i++)
+            if (formatDiscoveryMechanism(portals[i].address, portals[i].socket, text,
+                                         sizeof text) &&
+                strcmp(text, mechanism) == 0)
+                chosen = &portals[i];
+    }
+    bool ok = true;
+    if (chosen == nullptr) {
+        status = SERVICE_MECHANISM_NOT_FOUND;
+    } else {
+        switch (infoClass) {
+        case DiscoveryMechanisms:
+            for (size_t i = 0; i < count && ok; i++) {
+                ok = formatDiscoveryMechanism(portals[i].address, portals[i].socket, text,
+                                              sizeof text) &&
+                     appendWideText(answer, text);
+            }
+            ok = ok && appendWideText(answer, "");
+            break;
+        case ProtocolType:
+            ok = appendUlong(answer, ISCSI_TCP_PROTOCOL_TYPE);
+            break;
+        case TargetAlias:
+            // A SendTargets answer carries no alias, and libiscsi keeps the
+            // one of a login response to itself.
+            ok = appendWideText(answer, "");
+            break;
+        case PortalGroups: {
+            DiscoveryList records = {nullptr, 0, 0};
+            status = storeTargetRecords(chosen->id, target, &records);
+            ok = status != ISDSC_SUCCESS || buildPortalGroups(records, answer);
+            freeDiscoveryList(&records);
+            break;
+        }
+        case InitiatorName:
+            ok = appendWideText(answer, kInitiatorInstance) && appendWideText(answer, "");
+            break;
+        case TargetFlags:
+            ok = appendUlong(answer, 0);
+            break;
+        case LoginOptions:
+            ok = buildLoginOptions(chosen->login, answer);
+            break;
+        case PersistentTargetMappings:
+            status = SERVICE_NOT_SUPPORTED;
+            break;
+        }
+    }
+    memset(portals, 0, count * sizeof(PortalRow));
+    free(portals);
+    if (status == ISDSC_SUCCESS && !ok)
+        status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    return status;
+}
+
+// The embedded service needs nothing of the host: it can always work.
+ISDSC_STATUS availability()
+{
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS getVersionInformation(ISCSI_VERSION_INFO *VersionInfo)
+{
+    if (VersionInfo == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    VersionInfo->MajorVersion = SERVICE_VERSION_MAJOR;
+    VersionInfo->MinorVersion = SERVICE_VERSION_MINOR;
+    VersionInfo->BuildNumber = SERVICE_VERSION_PATCH;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS getInitiatorNodeName(WCHAR16 *InitiatorNodeName)
+{
+    if (InitiatorNodeName == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    const char *name = nullptr;
+    ISDSC_STATUS status = findNodeName(&name);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    return convertUtf8ToWide(name, InitiatorNodeName, MAX_ISCSI_NAME_LEN + 1)
+               ? ISDSC_SUCCESS
+               : SERVICE_STORE_FAILED;
+}
+
+ISDSC_STATUS reportInitiatorList(ULONG *BufferSize, WCHAR16 *Buffer)
+{
+    if (BufferSize == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    const ULONG needed = sizeof kInitiatorInstanceWide / sizeof(WCHAR16) + 1;
+    if (Buffer == nullptr || *BufferSize < needed) {
+        *BufferSize = needed;
+        return ISDSC_ERROR_INSUFFICIENT_BUFFER;
+    }
+    memcpy(Buffer, kInitiatorInstanceWide, sizeof kInitiatorInstanceWide);
+    Buffer[needed - 1] = 0;
+    *BufferSize = needed;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS addSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
+                                 ISCSI_LOGIN_OPTIONS *LoginOptions,
+                                 ISCSI_SECURITY_FLAGS SecurityFlags, ISCSI_TARGET_PORTALW *Portal)
+{
+    PortalRow row;
+    memset(&row, 0, sizeof row);
+    PortalEndpoint endpoint;
+    ISDSC_STATUS status = readPortal(Portal, &endpoint);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    // The registration that a removal after a failure of this add may take.
+    // A store that cannot be used ends the add here, before the network.
+    PortalRegistration seen = {0, 0};
+    status = findRegistration(endpoint, &seen);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    status = checkInstance(InitiatorInstance, row.instance, sizeof row.instance);
+    if (status == ISDSC_SUCCESS)
+        status = settingsFromOptions(LoginOptions, &row.login);
+    if (status == ISDSC_SUCCESS && SecurityFlags != 0)
+        status = SERVICE_NOT_SUPPORTED;
+    const char *nodeName = nullptr;
+    ChapCredentials chap = {};
+    if (status == ISDSC_SUCCESS)
+        status = findCredentials(row.login, &nodeName, &chap);
+    DiscoveryList found = {nullptr, 0, 0};
+    if (status == ISDSC_SUCCESS)
+        status = discoverTargets(endpoint, nodeName, chap, &found);
+    memset(&chap, 0, sizeof chap);
+    if (status == ISDSC_SUCCESS) {
+        memcpy(row.address, endpoint.address, sizeof row.address);
+        row.socket = endpoint.port;
+        row.portNumber = InitiatorPortNumber;
+        long long id = 0;
+        status = storeBegin(true);
+        if (status == ISDSC_SUCCESS)
+            status = storeSavePortal(row, &id);
+        if (status == ISDSC_SUCCESS)
+            status = storeReplaceDiscovery(id, found);
+        if (status == ISDSC_SUCCESS)
+            status = storeCommit();
+        else
+            storeRollback();
+    }
+    PortalNote *note = notePortal(endpoint.address, endpoint.port, true);
+    note->addFailed = status != ISDSC_SUCCESS;
+    note->seenByFailedAdd = seen;
+    if (status == ISDSC_SUCCESS)
+        note->fresh = true;
+    freeDiscoveryList(&found);
+    memset(&row, 0, sizeof row);
+    return status;
+}
+
+ISDSC_STATUS removeSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
+                                    ISCSI_TARGET_PORTALW *Portal)
+{
+    (void)InitiatorPortNumber;  // a portal is known by its address and socket
+    PortalEndpoint endpoint;
+    char instance[PORTAL_ADDRESS_BYTES];
+    ISDSC_STATUS status = readPortal(Portal, &endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(InitiatorInstance, instance, sizeof instance);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bool found = false;
+    bool kept = false;
+    status = removeRegistration(endpoint, &found, &kept);
+    if (status == ISDSC_SUCCESS && kept)
+        status = SERVICE_PORTAL_KEPT_FOR_ANOTHER_RUN;
+    else if (status == ISDSC_SUCCESS && !found)
+        status = SERVICE_PORTAL_NOT_FOUND;
+    return status;
+}
+
+ISDSC_STATUS reportTargets(BOOLEAN ForceUpdate, ULONG *BufferSize, WCHAR16 *Buffer)
+{
+    if (BufferSize == nullptr)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    if (ForceUpdate) {
+        ISDSC_STATUS status = refreshDiscoveries();
+        if (status != ISDSC_SUCCESS)
+            return status;
+    }
+    NameCollector collector = {{nullptr, 0, 0}, false};
+    ISDSC_STATUS status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = storeVisitTargetNames(collectName, &collector);
+    storeRollback();
+    if (status == ISDSC_SUCCESS && (collector.failed || !appendWideText(&collector.text, "")))
+        status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    if (status == ISDSC_SUCCESS) {
+        // Sizes of this list count characters.
+        ULONG needed = collector.text.size / ULONG{sizeof(WCHAR16)};
+        if (Buffer == nullptr || *BufferSize < needed)
+            status = ISDSC_ERROR_INSUFFICIENT_BUFFER;
+        else
+            memcpy(Buffer, collector.text.bytes, collector.text.size);
+        *BufferSize = needed;
+    }
+    freeAnswer(&collector.text);
+    return status;
+}
+
+ISDSC_STATUS getTargetInformation(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechanism,
+                                  TARGET_INFORMATION_CLASS InfoClass, ULONG *BufferSize,
+                                  PVOID Buffer)
+{
+    char target[ISCSI_NAME_BYTES];
+    char mechanism[PORTAL_ADDRESS_BYTES + 32];
+    if (BufferSize == nullptr || InfoClass < ProtocolType || InfoClass > LoginOptions)
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    ISDSC_STATUS status = readTargetName(TargetName, target, sizeof target);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    if (DiscoveryMechanism != nullptr &&
+        !convertWideToUtf8(DiscoveryMechanism, sizeof mechanism / 3, mechanism, sizeof mechanism))
+        return ISDSC_ERROR_INVALID_PARAMETER;
+    Answer answer = {nullptr, 0, 0};
+    status = storeBegin(false);
+    if (status == ISDSC_SUCCESS)
+        status = answerTargetInformation(
+            target, DiscoveryMechanism != nullptr ? mechanism : nullptr, InfoClass, &answer);
+    storeRollback();
+    if (status == ISDSC_SUCCESS) {
+        status = InfoClass == LoginOptions ? deliverLoginOptions(answer, BufferSize, Buffer)
+                                           : deliverAnswer(answer, BufferSize, Buffer);
+    }
+    freeAnswer(&answer);
+    return status;
+}
+
+ISDSC_STATUS loginTarget(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
+                         WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
+                         ISCSI_TARGET_PORTALW *TargetPortal, ISCSI_SECURITY_FLAGS SecurityFlags,
+                         ISCSI_TARGET_MAPPINGW *Mappings, ISCSI_LOGIN_OPTIONS *LoginOptions,
+                         ULONG KeySize, CHAR *Key, BOOLEAN IsPersistent,
+                         ISCSI_UNIQUE_SESSION_ID *UniqueSessionId,
+                         ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
+{
+    // Sessions of this service expose no devices, so an informational
+    // session is an ordinary one.
+    (void)IsInformationalSession;
+    (void)Key;
+    PersistentLogin login;
+    memset(&login, 0, sizeof login);
+    PortalEndpoint endpoint;
+    ISDSC_STATUS status = readTargetName(TargetName, login.target, sizeof login.target);
+    if (status == ISDSC_SUCCESS)
+        status = readPortal(TargetPortal, &endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(InitiatorInstance, login.instance, sizeof login.instance);
+    if (status == ISDSC_SUCCESS)
+        status = settingsFromOptions(LoginOptions, &login.login);
+    if (status == ISDSC_SUCCESS && (SecurityFlags != 0 || Mappings != nullptr || KeySize != 0))
+        status = SERVICE_NOT_SUPPORTED;
+    const char *nodeName = nullptr;
+    ChapCredentials chap = {};
+    if (status == ISDSC_SUCCESS)
+        status = findCredentials(login.login, &nodeName, &chap);
+    if (status == ISDSC_SUCCESS && IsPersistent) {
+        memcpy(login.address, endpoint.address, sizeof login.address);
+        login.socket = endpoint.port;
+        login.portNumber = InitiatorPortNumber;
+        status = storeBegin(true);
+        if (status == ISDSC_SUCCESS)
+            status = storeSavePersistentLogin(login);
+        if (status == ISDSC_SUCCESS)
+            status = storeCommit();
+        else
+            storeRollback();
+        if (status == ISDSC_SUCCESS) {
+            // A persistent login is a record, not a session: no identifiers.
+            if (UniqueSessionId != nullptr)
+                memset(UniqueSessionId, 0, sizeof *UniqueSessionId);
+            if (UniqueConnectionId != nullptr)
+                memset(UniqueConnectionId, 0, sizeof *UniqueConnectionId);
+        }
+    } else if (status == ISDSC_SUCCESS) {
+        SessionIdentity identity;
+        status = openSession(endpoint, nodeName, login.target, chap, wantsHeaderDigest(login.login),
+                             &identity);
+        if (status == ISDSC_SUCCESS) {
+            if (UniqueSessionId != nullptr)
+                *UniqueSessionId = identity.session;
+            if (UniqueConnectionId != nullptr)
+                *UniqueConnectionId = identity.connection;
+        }
+    }
+    memset(&chap, 0, sizeof chap);
+    memset(&login, 0, sizeof login);
+    return status;
+}
+
+ISDSC_STATUS removePersistentTarget(WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
+                                    WCHAR16 *TargetName, ISCSI_TARGET_PORTALW *Portal)
+{
+    PersistentLogin key;
+    memset(&key, 0, sizeof key);
+    PortalEndpoint endpoint;
+    ISDSC_STATUS status = readTargetName(TargetName, key.target, sizeof key.target);
+    if (status == ISDSC_SUCCESS)
+        status = readPortal(Portal, &endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(InitiatorInstance, key.instance, sizeof key.instance);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    memcpy(key.address, endpoint.address, sizeof key.address);
+    key.socket = endpoint.port;
+    key.portNumber = InitiatorPortNumber;
+    bool found = false;
+    status = storeBegin(true);
+    if (status == ISDSC_SUCCESS)
+        status = storeRemovePersistentLogin(key, &found);
+    if (status == ISDSC_SUCCESS)
+        status = storeCommit();
+    else
+        storeRollback();
+    if (status == ISDSC_SUCCESS && !found)
+        status = SERVICE_PERSISTENT_LOGIN_NOT_FOUND;
+    return status;
+}
+
+}  // namespace
+
+extern const IscsiServiceTable libiscsiServiceTable = {
+    "embedded",           availability,        getVersionInformation,  getInitiatorNodeName,
+    reportInitiatorList,  addSendTargetPortal, removeSendTargetPortal, reportTargets,
+    getTargetInformation, loginTarget,         removePersistentTarget, lookupLibiscsiMessage,
+};

@@ -1,0 +1,709 @@
+#include "service_libiscsi/service_store.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "service_libiscsi/failure_mapping.h"
+#include "service_libiscsi/service_status.h"
+#include "service_libiscsi/service_testing.h"
+#include "service_libiscsi/state_location.h"
+#include "service_libiscsi/store_files.h"
+#include "service_support/step_time.h"
+#include "service_support/text_conversion.h"
+
+namespace {
+
+sqlite3 *gDatabase = nullptr;
+bool gInTransaction = false;
+
+// 1: the first schema.  2: portals count their registrations (generation).
+const int kSchemaVersion = 2;
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS settings("
+    "  name TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS portals("
+    "  id INTEGER PRIMARY KEY,"
+    "  address TEXT NOT NULL, socket INTEGER NOT NULL,"
+    "  instance TEXT NOT NULL, port_number INTEGER NOT NULL,"
+    "  version INTEGER NOT NULL, specified INTEGER NOT NULL, login_flags INTEGER NOT NULL,"
+    "  auth_type INTEGER NOT NULL, header_digest INTEGER NOT NULL,"
+    "  data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
+    "  time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
+    "  username BLOB NOT NULL, password BLOB NOT NULL,"
+    "  generation INTEGER NOT NULL DEFAULT 1,"
+    "  UNIQUE(address, socket));"
+    "CREATE TABLE IF NOT EXISTS discovered("
+    "  portal_id INTEGER NOT NULL REFERENCES portals(id) ON DELETE CASCADE,"
+    "  record INTEGER NOT NULL, target_ordinal INTEGER NOT NULL, target TEXT NOT NULL,"
+    "  address TEXT NOT NULL, socket INTEGER NOT NULL, tag INTEGER NOT NULL,"
+    "  PRIMARY KEY(portal_id, record));"
+    "CREATE INDEX IF NOT EXISTS discovered_by_target ON discovered(target);"
+    "CREATE TABLE IF NOT EXISTS persistent_logins("
+    "  target TEXT NOT NULL, instance TEXT NOT NULL, port_number INTEGER NOT NULL,"
+    "  address TEXT NOT NULL, socket INTEGER NOT NULL,"
+    "  version INTEGER NOT NULL, specified INTEGER NOT NULL, login_flags INTEGER NOT NULL,"
+    "  auth_type INTEGER NOT NULL, header_digest INTEGER NOT NULL,"
+    "  data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
+    "  time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
+    "  username BLOB NOT NULL, password BLOB NOT NULL,"
+    "  PRIMARY KEY(target, instance, port_number, address, socket));";
+
+const char kUpgradeFromVersion1[] =
+    "ALTER TABLE portals ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;";
+
+// The columns of a LoginSettings, in the order the tables hold them.
+#define LOGIN_COLUMNS                                                                              \
+    "version, specified, login_flags, auth_type, header_digest, data_digest, "                     \
+    "max_connections, time2wait, time2retain, username, password"
+
+// Countdown of store calls until an injected failure; -1: none.
+int gFailureCountdown = -1;
+
+// The wait for another connection's lock: when it began, and whether the
+// last one gave up because STORE_BUSY_TIMEOUT_MS had passed.
+long long gBusySince = 0;
+bool gBusyTimedOut = false;
+
+// SQLite's busy handler: waits, in short sleeps, until the lock is free or
+// the bound has passed since the first call of this wait (attempt 0).
+int waitWhileBusy(void *, int attempt)
+{
+    long long now = monotonicMs();
+    if (attempt == 0) {
+        gBusySince = now;
+        gBusyTimedOut = false;
+    }
+    long long left = gBusySince + STORE_BUSY_TIMEOUT_MS - now;
+    if (left <= 0) {
+        gBusyTimedOut = true;
+        return 0;
+    }
+    long long sleepMs = attempt < 10 ? attempt + 1 : 20;
+    usleep(static_cast<useconds_t>((sleepMs < left ? sleepMs : left) * 1000));
+    return 1;
+}
+
+ISDSC_STATUS fail(int result)
+{
+    bool waitedWholeBound = gBusyTimedOut;
+    gBusyTimedOut = false;
+    return statusForStoreResult(result, waitedWholeBound);
+}
+
+// True when this call is the one that an injected failure hits.
+bool injectedFailure()
+{
+    if (gFailureCountdown < 0)
+        return false;
+    return gFailureCountdown-- == 0;
+}
+
+ISDSC_STATUS execute(const char *sql)
+{
+    int result =
+        injectedFailure() ? SQLITE_IOERR : sqlite3_exec(gDatabase, sql, nullptr, nullptr, nullptr);
+    return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS prepare(const char *sql, sqlite3_stmt **statement)
+{
+    *statement = nullptr;
+    int result = injectedFailure() ? SQLITE_IOERR
+                                   : sqlite3_prepare_v2(gDatabase, sql, -1, statement, nullptr);
+    return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
+}
+
+// Steps a statement that returns no rows, then finalizes it.
+ISDSC_STATUS runToEnd(sqlite3_stmt *statement)
+{
+    int result = sqlite3_step(statement);
+    sqlite3_finalize(statement);
+    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
+void bindText(sqlite3_stmt *statement, int index, const char *text)
+{
+    sqlite3_bind_text(statement, index, text, -1, SQLITE_STATIC);
+}
+
+// Binds the eleven login columns from index `first` on.
+void bindLogin(sqlite3_stmt *statement, int first, const LoginSettings &login)
+{
+    const ULONG numbers[] = {login.version,
+                             login.informationSpecified,
+                             login.loginFlags,
+                             login.authType,
+                             login.headerDigest,
+                             login.dataDigest,
+                             login.maximumConnections,
+                             login.defaultTime2Wait,
+                             login.defaultTime2Retain};
+    for (int i = 0; i < 9; i++)
+        sqlite3_bind_int64(statement, first + i, numbers[i]);
+    sqlite3_bind_blob(statement, first + 9, login.username, static_cast<int>(login.usernameLength),
+                      SQLITE_STATIC);
+    sqlite3_bind_blob(statement, first + 10, login.password, static_cast<int>(login.passwordLength),
+                      SQLITE_STATIC);
+}
+
+ULONG columnUlong(sqlite3_stmt *statement, int index)
+{
+    return static_cast<ULONG>(sqlite3_column_int64(statement, index));
+}
+
+// Copies a text column into out[room], cut to fit (the store only holds what
+// fitted when it was written).
+void columnText(sqlite3_stmt *statement, int index, char *out, size_t room)
+{
+    const unsigned char *text = sqlite3_column_text(statement, index);
+    size_t length =
+        text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
+    if (length >= room)
+        length = room - 1;
+    if (length > 0)
+        memcpy(out, text, length);
+    out[length] = 0;
+}
+
+// A text column that the service may hand back: it fits in room whole, is
+// UTF-8 and holds no control character.  A row written by an older service,
+// or by hand, may hold anything; such a row is passed over.
+bool columnReadableText(sqlite3_stmt *statement, int index, char *out, size_t room)
+{
+    const unsigned char *text = sqlite3_column_text(statement, index);
+    size_t length =
+        text != nullptr ? static_cast<size_t>(sqlite3_column_bytes(statement, index)) : 0;
+    if (text == nullptr || length >= room || strlen(reinterpret_cast<const char *>(text)) != length)
+        return false;
+    memcpy(out, text, length + 1);
+    return isReadableText(out);
+}
+
+void columnBlob(sqlite3_stmt *statement, int index, unsigned char *out, ULONG *length)
+{
+    const void *bytes = sqlite3_column_blob(statement, index);
+    int size = sqlite3_column_bytes(statement, index);
+    if (bytes == nullptr || size < 0)
+        size = 0;
+    if (size > LOGIN_SECRET_BYTES)
+        size = LOGIN_SECRET_BYTES;
+    if (size > 0)
+        memcpy(out, bytes, static_cast<size_t>(size));
+    *length = static_cast<ULONG>(size);
+}
+
+void columnLogin(sqlite3_stmt *statement, int first, LoginSettings *login)
+{
+    login->version = columnUlong(statement, first);
+    login->informationSpecified = columnUlong(statement, first + 1);
+    login->loginFlags = columnUlong(statement, first + 2);
+    login->authType = columnUlong(statement, first + 3);
+    login->headerDigest = columnUlong(statement, first + 4);
+    login->dataDigest = columnUlong(statement, first + 5);
+    login->maximumConnections = columnUlong(statement, first + 6);
+    login->defaultTime2Wait = columnUlong(statement, first + 7);
+    login->defaultTime2Retain = columnUlong(statement, first + 8);
+    columnBlob(statement, first + 9, login->username, &login->usernameLength);
+    columnBlob(statement, first + 10, login->password, &login->passwordLength);
+    if (login->passwordLength > 0)
+        protectHeldSecrets();
+}
+
+ISDSC_STATUS setSchemaVersion()
+{
+    char statement[64];
+    snprintf(statement, sizeof statement, "PRAGMA user_version = %d", kSchemaVersion);
+    return execute(statement);
+}
+
+ISDSC_STATUS readSchemaVersion(int *version)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("PRAGMA user_version", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    int result = sqlite3_step(statement);
+    *version = result == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+    sqlite3_finalize(statement);
+    if (result != SQLITE_ROW)
+        return fail(result);
+    // Written by a newer service: its meaning is unknown here.
+    return *version > kSchemaVersion ? SERVICE_STORE_FAILED : ISDSC_SUCCESS;
+}
+
+// Creates the tables of a new store, or brings an older store's up to date.
+ISDSC_STATUS createSchema()
+{
+    int version = 0;
+    ISDSC_STATUS status = readSchemaVersion(&version);
+    if (status != ISDSC_SUCCESS || version == kSchemaVersion)
+        return status;
+    status = execute("BEGIN IMMEDIATE");
+    if (status != ISDSC_SUCCESS)
+        return status;
+    // Again under the write lock: another run may have been first.
+    status = readSchemaVersion(&version);
+    if (status == ISDSC_SUCCESS && version == 0)
+        status = execute(kSchema);
+    else if (status == ISDSC_SUCCESS && version == 1)
+        status = execute(kUpgradeFromVersion1);
+    if (status == ISDSC_SUCCESS)
+        status = setSchemaVersion();
+    if (status == ISDSC_SUCCESS)
+        status = execute("COMMIT");
+    if (status != ISDSC_SUCCESS)
+        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+    return status;
+}
+
+// Takes the lock that makes one run at a time switch a new store to WAL
+// mode: flock on the state directory, waited for STORE_BUSY_TIMEOUT_MS at
+// most.  Closing the directory releases it.
+ISDSC_STATUS lockStoreSetUp(int directory)
+{
+    long long deadline = monotonicMs() + STORE_BUSY_TIMEOUT_MS;
+    while (flock(directory, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return statusForStoreFileErrno(errno);
+        if (monotonicMs() >= deadline)
+            return SERVICE_STORE_BUSY;
+        usleep(5000);
+    }
+    return ISDSC_SUCCESS;
+}
+
+// The state directory's path with every symbolic link resolved, checked to
+// be the directory open as `directory`.  SQLite then opens the store's files
+// by a path that holds no link, and follows none.
+ISDSC_STATUS resolveStateDirectory(const char *path, int directory, char *out)
+{
+    struct stat opened;
+    struct stat named;
+    if (realpath(path, out) == nullptr)
+        return statusForStateDirectoryErrno(errno);
+    if (fstat(directory, &opened) != 0 || stat(out, &named) != 0)
+        return statusForStateDirectoryErrno(errno);
+    if (opened.st_dev != named.st_dev || opened.st_ino != named.st_ino)
+        return SERVICE_STATE_DIRECTORY_FAILED;  // replaced since it was checked
+    return ISDSC_SUCCESS;
+}
+
+// Opens the SQLite connection to the checked store in directory (a path
+// without links) and sets it up.
+ISDSC_STATUS connectStore(const char *directory, bool walMode)
+{
+    char path[PATH_MAX + 16];
+    int written = snprintf(path, sizeof path, "%s/" STORE_FILE_NAME, directory);
+    if (written < 0 || static_cast<size_t>(written) >= sizeof path)
+        return SERVICE_STATE_DIRECTORY_FAILED;
+    int flags = SQLITE_OPEN_READWRITE;
+#ifdef SQLITE_OPEN_NOFOLLOW
+    flags |= SQLITE_OPEN_NOFOLLOW;
+#endif
+    int result = sqlite3_open_v2(path, &gDatabase, flags, nullptr);
+    if (result != SQLITE_OK) {
+        sqlite3_close(gDatabase);
+        gDatabase = nullptr;
+        return fail(result);
+    }
+    sqlite3_busy_handler(gDatabase, waitWhileBusy, nullptr);
+    // WAL: readers never wait for a writer, and a commit is one append.  The
+    // mode stays with the file; only a new store is switched.  With
+    // synchronous=NORMAL a killed process loses nothing it committed; only a
+    // power cut may take back the last commits, never the database's
+    // consistency.  Every run is the first connection and rebuilds its index
+    // from the whole log, so the log is checkpointed early and kept short.
+    ISDSC_STATUS status = walMode ? ISDSC_SUCCESS : execute("PRAGMA journal_mode=WAL");
+    if (status == ISDSC_SUCCESS)
+        status = execute("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                         "PRAGMA wal_autocheckpoint=100; PRAGMA journal_size_limit=1048576;");
+    if (status == ISDSC_SUCCESS)
+        status = createSchema();
+    if (status != ISDSC_SUCCESS) {
+        sqlite3_close(gDatabase);
+        gDatabase = nullptr;
+    }
+    return status;
+}
+
+ISDSC_STATUS openStore()
+{
+    char directory[STATE_PATH_BYTES];
+    char resolved[PATH_MAX];
+    int directoryDescriptor = -1;
+    ISDSC_STATUS status = findStateDirectory(directory, sizeof directory);
+    if (status == ISDSC_SUCCESS)
+        status = openStateDirectory(directory, &directoryDescriptor);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    status = resolveStateDirectory(directory, directoryDescriptor, resolved);
+    bool walMode = false;
+    if (status == ISDSC_SUCCESS)
+        status = prepareStoreFiles(directoryDescriptor, &walMode);
+    // Two connections that switch one new file to WAL mode at once both have
+    // to raise a shared lock to a write lock; SQLite then fails one of them
+    // at once, without the busy handler.  So a new store is set up by one run
+    // at a time, and the others wait for it.
+    if (status == ISDSC_SUCCESS && !walMode)
+        status = lockStoreSetUp(directoryDescriptor);
+    if (status == ISDSC_SUCCESS)
+        status = connectStore(resolved, walMode);
+    close(directoryDescriptor);
+    return status;
+}
+
+// Gathers PortalRow results of a statement whose columns are id, address,
+// socket, instance, port_number and the login columns.
+ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *count)
+{
+    *rows = nullptr;
+    *count = 0;
+    size_t capacity = 0;
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        if (*count == capacity) {
+            capacity = capacity == 0 ? 4 : capacity * 2;
+            PortalRow *grown =
+                static_cast<PortalRow *>(realloc(*rows, capacity * sizeof(PortalRow)));
+            if (grown == nullptr) {
+                sqlite3_finalize(statement);
+                free(*rows);
+                *rows = nullptr;
+                *count = 0;
+                return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+            }
+            *rows = grown;
+        }
+        PortalRow *row = &(*rows)[*count];
+        memset(row, 0, sizeof *row);
+        row->id = sqlite3_column_int64(statement, 0);
+        if (!columnReadableText(statement, 1, row->address, sizeof row->address) ||
+            !columnReadableText(statement, 3, row->instance, sizeof row->instance))
+            continue;
+        row->socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
+        row->portNumber = columnUlong(statement, 4);
+        columnLogin(statement, 5, &row->login);
+        (*count)++;
+    }
+    sqlite3_finalize(statement);
+    if (result != SQLITE_DONE) {
+        free(*rows);
+        *rows = nullptr;
+        *count = 0;
+        return fail(result);
+    }
+    return ISDSC_SUCCESS;
+}
+
+}  // namespace
+
+ISDSC_STATUS storeBegin(bool write)
+{
+    gBusyTimedOut = false;
+    if (gDatabase == nullptr) {
+        ISDSC_STATUS status = openStore();
+        if (status != ISDSC_SUCCESS)
+            return status;
+    }
+    ISDSC_STATUS status = execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    gInTransaction = status == ISDSC_SUCCESS;
+    return status;
+}
+
+ISDSC_STATUS storeCommit()
+{
+    ISDSC_STATUS status = execute("COMMIT");
+    if (status != ISDSC_SUCCESS)
+        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+    gInTransaction = false;
+    return status;
+}
+
+void storeRollback()
+{
+    if (gDatabase != nullptr && gInTransaction)
+        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+    gInTransaction = false;
+}
+
+ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("SELECT value FROM settings WHERE name = ?1", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, name);
+    int result = sqlite3_step(statement);
+    *found = result == SQLITE_ROW;
+    if (*found)
+        columnText(statement, 0, out, room);
+    sqlite3_finalize(statement);
+    return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, name);
+    bindText(statement, 2, value);
+    return runToEnd(statement);
+}
+
+ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("INSERT INTO portals(address, socket, instance, port_number, " LOGIN_COLUMNS ") "
+                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
+                "ON CONFLICT(address, socket) DO UPDATE SET instance = excluded.instance, "
+                "port_number = excluded.port_number, version = excluded.version, "
+                "specified = excluded.specified, login_flags = excluded.login_flags, "
+                "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
+                "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
+                "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
+                "username = excluded.username, password = excluded.password, "
+                "generation = generation + 1 "
+                "RETURNING id",
+                &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, row.address);
+    sqlite3_bind_int(statement, 2, row.socket);
+    bindText(statement, 3, row.instance);
+    sqlite3_bind_int64(statement, 4, row.portNumber);
+    bindLogin(statement, 5, row.login);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW) {
+        *id = sqlite3_column_int64(statement, 0);
+        result = sqlite3_step(statement);
+    }
+    sqlite3_finalize(statement);
+    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("DELETE FROM discovered WHERE portal_id = ?1", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    sqlite3_bind_int64(statement, 1, portalId);
+    status = runToEnd(statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    status = prepare("INSERT INTO discovered(portal_id, record, target_ordinal, target, address, "
+                     "socket, tag) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+                     &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    for (size_t i = 0; i < list.count; i++) {
+        const DiscoveryRecord &record = list.records[i];
+        sqlite3_reset(statement);
+        sqlite3_bind_int64(statement, 1, portalId);
+        sqlite3_bind_int64(statement, 2, static_cast<long long>(i));
+        sqlite3_bind_int64(statement, 3, record.targetOrdinal);
+        bindText(statement, 4, record.target);
+        bindText(statement, 5, record.address);
+        sqlite3_bind_int(statement, 6, record.socket);
+        sqlite3_bind_int64(statement, 7, record.tag);
+        int result = sqlite3_step(statement);
+        if (result != SQLITE_DONE) {
+            sqlite3_finalize(statement);
+            return fail(result);
+        }
+    }
+    sqlite3_finalize(statement);
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS storeRemovePortal(const char *address, USHORT socket, bool *found)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("DELETE FROM portals WHERE address = ?1 AND socket = ?2", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, address);
+    sqlite3_bind_int(statement, 2, socket);
+    status = runToEnd(statement);
+    *found = status == ISDSC_SUCCESS && sqlite3_changes(gDatabase) > 0;
+    return status;
+}
+
+ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalRegistration *seen)
+{
+    seen->id = 0;
+    seen->generation = 0;
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "SELECT id, generation FROM portals WHERE address = ?1 AND socket = ?2", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, address);
+    sqlite3_bind_int(statement, 2, socket);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW) {
+        seen->id = sqlite3_column_int64(statement, 0);
+        seen->generation = sqlite3_column_int64(statement, 1);
+    }
+    sqlite3_finalize(statement);
+    return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS
+                " FROM portals ORDER BY id",
+                &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    return collectPortals(statement, rows, count);
+}
+
+ISDSC_STATUS storePortalsOfTarget(const char *target, PortalRow **rows, size_t *count)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS " FROM portals "
+                "WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) ORDER BY id",
+                &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, target);
+    return collectPortals(statement, rows, count);
+}
+
+ISDSC_STATUS storeTargetRecords(long long portalId, const char *target, DiscoveryList *out)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("SELECT target_ordinal, address, socket, tag FROM discovered "
+                                  "WHERE portal_id = ?1 AND target = ?2 ORDER BY record",
+                                  &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    sqlite3_bind_int64(statement, 1, portalId);
+    bindText(statement, 2, target);
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        DiscoveryRecord record;
+        memset(&record, 0, sizeof record);
+        snprintf(record.target, sizeof record.target, "%s", target);
+        record.targetOrdinal = columnUlong(statement, 0);
+        if (!columnReadableText(statement, 1, record.address, sizeof record.address))
+            continue;
+        record.socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
+        record.tag = columnUlong(statement, 3);
+        if (!appendDiscoveryRecord(out, record)) {
+            sqlite3_finalize(statement);
+            freeDiscoveryList(out);
+            return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
+    sqlite3_finalize(statement);
+    if (result != SQLITE_DONE) {
+        freeDiscoveryList(out);
+        return fail(result);
+    }
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name), void *context)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare("SELECT target FROM discovered GROUP BY target "
+                                  "ORDER BY MIN(portal_id * 1048576 + target_ordinal)",
+                                  &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        char name[ISCSI_NAME_BYTES];
+        if (columnReadableText(statement, 0, name, sizeof name) && name[0] != 0)
+            visit(context, name);
+    }
+    sqlite3_finalize(statement);
+    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "INSERT OR REPLACE INTO persistent_logins(target, instance, port_number, address, "
+        "socket, " LOGIN_COLUMNS ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+        "?13, ?14, ?15, ?16)",
+        &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, login.target);
+    bindText(statement, 2, login.instance);
+    sqlite3_bind_int64(statement, 3, login.portNumber);
+    bindText(statement, 4, login.address);
+    sqlite3_bind_int(statement, 5, login.socket);
+    bindLogin(statement, 6, login.login);
+    return runToEnd(statement);
+}
+
+ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status =
+        prepare("DELETE FROM persistent_logins WHERE target = ?1 AND instance = ?2 AND "
+                "port_number = ?3 AND address = ?4 AND socket = ?5",
+                &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, key.target);
+    bindText(statement, 2, key.instance);
+    sqlite3_bind_int64(statement, 3, key.portNumber);
+    bindText(statement, 4, key.address);
+    sqlite3_bind_int(statement, 5, key.socket);
+    status = runToEnd(statement);
+    *found = status == ISDSC_SUCCESS && sqlite3_changes(gDatabase) > 0;
+    return status;
+}
+
+// For tests only (service_testing.h).
+
+void storeClose()
+{
+    storeRollback();
+    if (gDatabase != nullptr)
+        sqlite3_close(gDatabase);
+    gDatabase = nullptr;
+}
+
+ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = prepare(
+        "SELECT COUNT(*) FROM persistent_logins WHERE ?1 IS NULL OR target = ?1", &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    if (target != nullptr)
+        bindText(statement, 1, target);
+    int result = sqlite3_step(statement);
+    *count = result == SQLITE_ROW ? static_cast<size_t>(sqlite3_column_int64(statement, 0)) : 0;
+    sqlite3_finalize(statement);
+    return result == SQLITE_ROW ? ISDSC_SUCCESS : fail(result);
+}
+
+void storeFailAfter(int calls)
+{
+    gFailureCountdown = calls;
+}
