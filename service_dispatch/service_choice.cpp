@@ -18,8 +18,7 @@ bool gChosen = false;
 
 }  // namespace
 
-ServiceChoice chooseService(const IscsiServiceTable *const *tables, size_t count,
-                            const char *named)
+ServiceChoice chooseService(const IscsiServiceTable *const *tables, size_t count, const char *named)
 {
     ServiceChoice choice = {nullptr, DISPATCH_UNKNOWN_SERVICE};
     if (named != nullptr && named[0] != 0) {
@@ -40,8 +39,8 @@ ServiceChoice chooseService(const IscsiServiceTable *const *tables, size_t count
 const ServiceChoice &processServiceChoice()
 {
     if (!gChosen) {
-        gChoice = chooseService(kServiceRegistry, kServiceRegistryCount,
-                                getenv(SERVICE_CHOICE_VARIABLE));
+        gChoice =
+            chooseService(kServiceRegistry, kServiceRegistryCount, getenv(SERVICE_CHOICE_VARIABLE));
         gChosen = true;
     }
     return gChoice;
@@ -50,8 +49,8 @@ const ServiceChoice &processServiceChoice()
 ULONG lookupDispatchMessage(ULONG code, WCHAR16 *buffer, ULONG room)
 {
     return lookupMessageTable(kDispatchMessages,
-                              sizeof kDispatchMessages / sizeof kDispatchMessages[0], code,
-                              buffer, room);
+                              sizeof kDispatchMessages / sizeof kDispatchMessages[0], code, buffer,
+                              room);
 }
 
 // For tests (dispatch_testing.h).

@@ -66,8 +66,8 @@ ISDSC_STATUS GetIScsiTargetInformationW(WCHAR16 *TargetName, WCHAR16 *DiscoveryM
     const ServiceChoice &choice = processServiceChoice();
     if (choice.refusal != ISDSC_SUCCESS)
         return choice.refusal;
-    return choice.table->getTargetInformation(TargetName, DiscoveryMechanism, InfoClass,
-                                              BufferSize, Buffer);
+    return choice.table->getTargetInformation(TargetName, DiscoveryMechanism, InfoClass, BufferSize,
+                                              Buffer);
 }
 
 ISDSC_STATUS LoginIScsiTargetW(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,

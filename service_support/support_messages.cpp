@@ -15,6 +15,6 @@ const MessageTableEntry kSupportMessages[] = {
 ULONG lookupSupportMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room)
 {
     (void)languageId;  // one language
-    return lookupMessageTable(kSupportMessages, sizeof kSupportMessages / sizeof kSupportMessages[0],
-                              code, buffer, room);
+    return lookupMessageTable(
+        kSupportMessages, sizeof kSupportMessages / sizeof kSupportMessages[0], code, buffer, room);
 }

@@ -48,8 +48,8 @@ ISDSC_STATUS addPortal(WCHAR16 *instance, ULONG port, ISCSI_LOGIN_OPTIONS *optio
                        ISCSI_SECURITY_FLAGS flags, ISCSI_TARGET_PORTALW *portal)
 {
     gCalls.push_back("add " + std::to_string(instance != nullptr) + " " + std::to_string(port) +
-                     " " + std::to_string(options != nullptr) + " " + std::to_string(flags) +
-                     " " + std::to_string(portal->Socket));
+                     " " + std::to_string(options != nullptr) + " " + std::to_string(flags) + " " +
+                     std::to_string(portal->Socket));
     return 12;
 }
 ISDSC_STATUS removePortal(WCHAR16 *, ULONG port, ISCSI_TARGET_PORTALW *portal)
@@ -67,8 +67,8 @@ ISDSC_STATUS information(WCHAR16 *target, WCHAR16 *mechanism, TARGET_INFORMATION
                          ULONG *size, PVOID buffer)
 {
     gCalls.push_back("information " + std::string(1, static_cast<char>(target[0])) + " " +
-                     std::to_string(mechanism != nullptr) + " " + std::to_string(infoClass) +
-                     " " + std::to_string(*size) + " " + std::to_string(buffer != nullptr));
+                     std::to_string(mechanism != nullptr) + " " + std::to_string(infoClass) + " " +
+                     std::to_string(*size) + " " + std::to_string(buffer != nullptr));
     return 15;
 }
 ISDSC_STATUS login(WCHAR16 *, BOOLEAN informational, WCHAR16 *, ULONG port, ISCSI_TARGET_PORTALW *,
@@ -98,15 +98,15 @@ ULONG messages(ULONG code, ULONG, WCHAR16 *buffer, ULONG room)
     return 2;
 }
 
-const IscsiServiceTable kFirst = {"first",      availabilityOf<0>, version,     nodeName,
-                                  initiators,   addPortal,         removePortal, targets,
-                                  information,  login,             removeLogin, messages};
-const IscsiServiceTable kSecond = {"second",     availabilityOf<1>, version,     nodeName,
-                                   initiators,   addPortal,         removePortal, targets,
-                                   information,  login,             removeLogin, messages};
-const IscsiServiceTable kLast = {"last",       availabilityOf<2>, version,     nodeName,
-                                 initiators,   addPortal,         removePortal, targets,
-                                 information,  login,             removeLogin, messages};
+const IscsiServiceTable kFirst = {"first",     availabilityOf<0>, version, nodeName,    initiators,
+                                  addPortal,   removePortal,      targets, information, login,
+                                  removeLogin, messages};
+const IscsiServiceTable kSecond = {"second",    availabilityOf<1>, version, nodeName,    initiators,
+                                   addPortal,   removePortal,      targets, information, login,
+                                   removeLogin, messages};
+const IscsiServiceTable kLast = {"last",      availabilityOf<2>, version, nodeName,    initiators,
+                                 addPortal,   removePortal,      targets, information, login,
+                                 removeLogin, messages};
 const IscsiServiceTable *const kTables[] = {&kFirst, &kSecond, &kLast};
 
 struct ChoiceCase {
@@ -137,7 +137,12 @@ TEST(ServiceChoice, ByNameOrTheFirstThatCanWork)
          &kSecond,
          0xEFFF0902u,
          {0, 1, 0}},
-        {"a name no service has", {0, 0, 0}, "Second", nullptr, DISPATCH_UNKNOWN_SERVICE, {0, 0, 0}},
+        {"a name no service has",
+         {0, 0, 0},
+         "Second",
+         nullptr,
+         DISPATCH_UNKNOWN_SERVICE,
+         {0, 0, 0}},
     };
     for (const ChoiceCase &c : cases) {
         SCOPED_TRACE(c.what);

@@ -49,8 +49,8 @@ std::string narrow(const WCHAR16 *text)
 std::string scratchDirectory()
 {
     const char *base = getenv("TMPDIR");
-    std::string path = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") +
-                       "/support-test-XXXXXX";
+    std::string path =
+        std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/support-test-XXXXXX";
     std::vector<char> text(path.begin(), path.end());
     text.push_back(0);
     return mkdtemp(text.data()) != nullptr ? std::string(text.data()) : std::string();
@@ -244,7 +244,7 @@ TEST(InitiatorName, TheFileAsThePackageWritesIt)
     EXPECT_EQ(0, strncmp(name, "iqn.", 4)) << name;
     EXPECT_EQ(INITIATOR_NAME_READ,
               readInitiatorNameFile((kRecorded + "/host/initiatorname.iscsi").c_str(), name,
-                                         sizeof name));
+                                    sizeof name));
 }
 
 TEST(InitiatorName, FormsOfTheLine)
@@ -290,8 +290,7 @@ TEST(InitiatorName, FilesThatAreNotThere)
     ASSERT_NE(nullptr, mkdtemp(folder));
     std::string fifo = std::string(folder) + "/initiatorname.iscsi";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
-    EXPECT_EQ(INITIATOR_NAME_UNREADABLE,
-              readInitiatorNameFile(fifo.c_str(), name, sizeof name));
+    EXPECT_EQ(INITIATOR_NAME_UNREADABLE, readInitiatorNameFile(fifo.c_str(), name, sizeof name));
     unlink(fifo.c_str());
     rmdir(folder);
 }
