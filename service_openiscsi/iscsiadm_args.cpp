@@ -96,19 +96,33 @@ bool start(IscsiadmCommand *command, const char *const (&words)[N])
     return add(command, "iscsiadm") && addAll(command, words, N);
 }
 
-// "-p address:port", IPv6 in brackets.
-bool addPortal(IscsiadmCommand *command, const OpeniscsiPortal &portal)
+// "-p address:port[,tag]", IPv6 in brackets; no tag for OPENISCSI_NO_TAG.
+bool addTaggedPortal(IscsiadmCommand *command, const OpeniscsiPortal &portal, long tag)
 {
-    char text[OPENISCSI_ADDRESS_BYTES + 8];
+    char text[OPENISCSI_ADDRESS_BYTES + 16];
     if (portal.address == nullptr || portal.address[0] == 0 || portal.port == 0 ||
         portal.port > 65535 || strlen(portal.address) >= OPENISCSI_ADDRESS_BYTES ||
-        !onlyBytesOf(portal.address, ".:%_-")) {
+        !onlyBytesOf(portal.address, ".:%_-") || tag < OPENISCSI_NO_TAG || tag > 65535) {
         reset(command);
         return false;
     }
     bool bracketed = strchr(portal.address, ':') != nullptr;
-    snprintf(text, sizeof text, bracketed ? "[%s]:%u" : "%s:%u", portal.address, portal.port);
+    int length =
+        snprintf(text, sizeof text, bracketed ? "[%s]:%u" : "%s:%u", portal.address, portal.port);
+    if (tag != OPENISCSI_NO_TAG)
+        snprintf(text + length, sizeof text - static_cast<size_t>(length), ",%ld", tag);
     return add(command, "-p") && add(command, text);
+}
+
+bool addPortal(IscsiadmCommand *command, const OpeniscsiPortal &portal)
+{
+    return addTaggedPortal(command, portal, OPENISCSI_NO_TAG);
+}
+
+// "-n NAME -v VALUE"
+bool addPair(IscsiadmCommand *command, const char *name, const char *value)
+{
+    return add(command, "-n") && add(command, name) && add(command, "-v") && add(command, value);
 }
 
 bool addIface(IscsiadmCommand *command, const char *iface)
@@ -170,14 +184,24 @@ bool buildDiscoveryNew(IscsiadmCommand *command, const OpeniscsiPortal &portal)
 bool buildDiscoveryUpdate(IscsiadmCommand *command, const OpeniscsiPortal &portal,
                           DiscoverySetting setting, const char *value)
 {
-    size_t index = static_cast<size_t>(setting);
-    bool valid = index < sizeof kDiscoverySettingNames / sizeof kDiscoverySettingNames[0] &&
-                 validChapValue(value) &&
-                 (setting != DISCOVERY_AUTHMETHOD || isOneOf(value, "None", "CHAP"));
-    return finish(command, valid && startDiscovery(command, portal) && add(command, "-o") &&
-                               add(command, "update") && add(command, "-n") &&
-                               add(command, kDiscoverySettingNames[index]) && add(command, "-v") &&
-                               add(command, value));
+    DiscoverySettingValue one = {setting, value};
+    return buildDiscoveryUpdates(command, portal, &one, 1);
+}
+
+bool buildDiscoveryUpdates(IscsiadmCommand *command, const OpeniscsiPortal &portal,
+                           const DiscoverySettingValue *settings, size_t count)
+{
+    bool built = count >= 1 && count <= SETTINGS_PER_UPDATE && startDiscovery(command, portal) &&
+                 add(command, "-o") && add(command, "update");
+    for (size_t i = 0; built && i < count; i++) {
+        size_t index = static_cast<size_t>(settings[i].setting);
+        const char *value = settings[i].value;
+        built = index < sizeof kDiscoverySettingNames / sizeof kDiscoverySettingNames[0] &&
+                validChapValue(value) &&
+                (settings[i].setting != DISCOVERY_AUTHMETHOD || isOneOf(value, "None", "CHAP")) &&
+                addPair(command, kDiscoverySettingNames[index], value);
+    }
+    return finish(command, built);
 }
 
 bool buildDiscover(IscsiadmCommand *command, const OpeniscsiPortal &portal, const char *iface)
@@ -219,17 +243,49 @@ bool buildNodeShow(IscsiadmCommand *command, const char *target, const Openiscsi
 bool buildNodeUpdate(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,
                      const char *iface, NodeSetting setting, const char *value)
 {
-    size_t index = static_cast<size_t>(setting);
-    bool valid =
-        index < sizeof kNodeSettingNames / sizeof kNodeSettingNames[0] && validChapValue(value);
-    if (setting == NODE_STARTUP)
-        valid = valid && isOneOf(value, "manual", "automatic");
-    if (setting == NODE_AUTHMETHOD)
-        valid = valid && isOneOf(value, "None", "CHAP");
-    return finish(command, valid && startNode(command, target, portal, iface) &&
-                               add(command, "-o") && add(command, "update") && add(command, "-n") &&
-                               add(command, kNodeSettingNames[index]) && add(command, "-v") &&
-                               add(command, value));
+    NodeSettingValue one = {setting, value};
+    return buildNodeUpdates(command, target, portal, iface, &one, 1);
+}
+
+bool buildNodeUpdates(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,
+                      const char *iface, const NodeSettingValue *settings, size_t count)
+{
+    bool built = count >= 1 && count <= SETTINGS_PER_UPDATE &&
+                 startNode(command, target, portal, iface) && add(command, "-o") &&
+                 add(command, "update");
+    for (size_t i = 0; built && i < count; i++) {
+        NodeSetting setting = settings[i].setting;
+        size_t index = static_cast<size_t>(setting);
+        const char *value = settings[i].value;
+        built = index < sizeof kNodeSettingNames / sizeof kNodeSettingNames[0] &&
+                validChapValue(value) &&
+                (setting != NODE_STARTUP || isOneOf(value, "manual", "automatic")) &&
+                (setting != NODE_AUTHMETHOD || isOneOf(value, "None", "CHAP")) &&
+                addPair(command, kNodeSettingNames[index], value);
+    }
+    return finish(command, built);
+}
+
+bool buildNodeShowAll(IscsiadmCommand *command)
+{
+    static const char *const kWords[] = {"-m", "node", "-o", "show"};
+    return finish(command, start(command, kWords));
+}
+
+bool buildNodeShowSecrets(IscsiadmCommand *command, const char *target,
+                          const OpeniscsiPortal &portal, const char *iface)
+{
+    return finish(command, startNode(command, target, portal, iface) && add(command, "-S"));
+}
+
+bool buildNodeNew(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,
+                  long tag, const char *iface)
+{
+    static const char *const kWords[] = {"-m", "node", "-o", "new", "-T"};
+    bool built = validTarget(target) && validIface(iface) && start(command, kWords) &&
+                 add(command, target) && addTaggedPortal(command, portal, tag) &&
+                 addIface(command, iface);
+    return finish(command, built);
 }
 
 bool buildLogin(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,

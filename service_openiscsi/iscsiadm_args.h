@@ -15,7 +15,7 @@
 
 #include "service_openiscsi/openiscsi_text.h"
 
-#define ISCSIADM_MAX_ARGUMENTS 20
+#define ISCSIADM_MAX_ARGUMENTS 32
 #define ISCSIADM_TEXT_BYTES 2048
 // A CHAP name or secret: iscsiadm keeps at most 255 bytes.
 #define OPENISCSI_CHAP_BYTES 256
@@ -67,6 +67,17 @@ enum DiscoverySetting {
 bool buildDiscoveryUpdate(IscsiadmCommand *command, const OpeniscsiPortal &portal,
                           DiscoverySetting setting, const char *value);
 
+struct DiscoverySettingValue {
+    DiscoverySetting setting;
+    const char *value;
+};
+
+// The same with up to SETTINGS_PER_UPDATE "-n NAME -v VALUE" pairs in one
+// call (iscsiadm applies them all, or none when one is refused).
+#define SETTINGS_PER_UPDATE 4
+bool buildDiscoveryUpdates(IscsiadmCommand *command, const OpeniscsiPortal &portal,
+                           const DiscoverySettingValue *settings, size_t count);
+
 // -m discoverydb -t st -p PORTAL [-I IFACE] --discover -o new: discovery
 // that adds node records for new targets and leaves existing ones as they
 // are (a discovery without "-o new" resets their node.startup and CHAP).
@@ -87,6 +98,21 @@ bool buildNodeList(IscsiadmCommand *command);
 bool buildNodeShow(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,
                    const char *iface);
 
+// -m node -o show: every node record printed whole, one after the other.
+bool buildNodeShowAll(IscsiadmCommand *command);
+
+// -m node -T TARGET -p PORTAL [-I IFACE] -S: the printout with the CHAP
+// secrets in the clear (iscsiadm's --show), for a record that is to be made
+// again.
+bool buildNodeShowSecrets(IscsiadmCommand *command, const char *target,
+                          const OpeniscsiPortal &portal, const char *iface);
+
+// -m node -o new -T TARGET -p PORTAL[,TAG] [-I IFACE]: a record made by hand
+// (a "static" one, found through no discovery); tag OPENISCSI_NO_TAG for
+// none, else 0 to 65535.
+bool buildNodeNew(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,
+                  long tag, const char *iface);
+
 enum NodeSetting {
     NODE_STARTUP,      // node.startup: "manual" or "automatic"
     NODE_AUTHMETHOD,   // node.session.auth.authmethod: "None" or "CHAP"
@@ -101,6 +127,15 @@ enum NodeSetting {
 // or "CHAP" only.
 bool buildNodeUpdate(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,
                      const char *iface, NodeSetting setting, const char *value);
+
+struct NodeSettingValue {
+    NodeSetting setting;
+    const char *value;
+};
+
+// The same with 1 to SETTINGS_PER_UPDATE pairs in one call.
+bool buildNodeUpdates(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,
+                      const char *iface, const NodeSettingValue *settings, size_t count);
 
 // -m node -T TARGET -p PORTAL [-I IFACE] --login / --logout / -o delete.
 bool buildLogin(IscsiadmCommand *command, const char *target, const OpeniscsiPortal &portal,

@@ -66,6 +66,40 @@ const MessageTableEntry kOpeniscsiMessages[] = {
      "The target portal accepted the connection but did not answer the login.\r\n"},
     {OPENISCSI_ARGUMENT_REFUSED,
      "A name, address or secret holds characters the host's iSCSI initiator cannot store.\r\n"},
+    {OPENISCSI_NEEDS_ROOT,
+     "The host's iSCSI initiator (open-iscsi) can be driven by root only, and this tool does "
+     "not run as root.\r\n"},
+    {OPENISCSI_NO_TCP_TRANSPORT,
+     "The kernel has no iSCSI TCP transport: iscsi_tcp is not loaded and is no module of the "
+     "running kernel.\r\n"},
+    {OPENISCSI_MODULES_DISABLED,
+     "The kernel's iSCSI TCP transport (iscsi_tcp) is not loaded, and this kernel loads no more "
+     "modules.\r\n"},
+    {OPENISCSI_PORTAL_NOT_FOUND,
+     "The host's iSCSI initiator has no send-target portal at this address and port.\r\n"},
+    {OPENISCSI_TARGET_NOT_FOUND, "The host's iSCSI initiator has no record of this target.\r\n"},
+    {OPENISCSI_PERSISTENT_LOGIN_NOT_FOUND,
+     "The target has no persistent login through this portal.\r\n"},
+    {OPENISCSI_MECHANISM_NOT_FOUND,
+     "The target was not found through this discovery mechanism.\r\n"},
+    {OPENISCSI_INSTANCE_NOT_FOUND,
+     "The initiator instance names no interface of the host's iSCSI initiator.\r\n"},
+    {OPENISCSI_SESSION_NOT_SEEN,
+     "The login succeeded, but the kernel shows no session of the target through this "
+     "portal.\r\n"},
+    {OPENISCSI_NO_INITIATOR_NAME,
+     "The host has no initiator name: /etc/iscsi/initiatorname.iscsi is missing.\r\n"},
+    {OPENISCSI_INITIATOR_NAME_UNREADABLE,
+     "The initiator name file /etc/iscsi/initiatorname.iscsi cannot be read.\r\n"},
+    {OPENISCSI_INITIATOR_NAME_UNUSABLE,
+     "The initiator name file /etc/iscsi/initiatorname.iscsi holds no usable "
+     "InitiatorName.\r\n"},
+    {OPENISCSI_RECORDS_NOT_KEPT,
+     "The send-target portal was removed, but the node records of its persistent logins could "
+     "not all be kept.\r\n"},
+    {OPENISCSI_DAEMON_UNREACHABLE,
+     "The host's iSCSI daemon (iscsid) cannot be reached, so no record is made now (it would "
+     "lack the settings of iscsid.conf).\r\n"},
 };
 
 }  // namespace

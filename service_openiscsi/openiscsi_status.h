@@ -59,6 +59,33 @@
 #define OPENISCSI_NO_LOGIN_RESPONSE 0xEFFF0149u   // read from iscsiadm's messages
 #define OPENISCSI_ARGUMENT_REFUSED 0xEFFF014Au    // a value iscsiadm must not be given
 
+// Why the service cannot work on this host (its availability).
+#define OPENISCSI_NEEDS_ROOT 0xEFFF014Bu        // the process is not root
+#define OPENISCSI_NO_TCP_TRANSPORT 0xEFFF014Cu  // iscsi_tcp neither loaded nor a module
+#define OPENISCSI_MODULES_DISABLED 0xEFFF014Du  // iscsi_tcp a module, loading disabled
+
+// What the records and sessions of open-iscsi do not hold.
+#define OPENISCSI_PORTAL_NOT_FOUND 0xEFFF014Eu            // no discovery record of it
+#define OPENISCSI_TARGET_NOT_FOUND 0xEFFF014Fu            // no node record of it
+#define OPENISCSI_PERSISTENT_LOGIN_NOT_FOUND 0xEFFF0150u  // no automatic node record
+#define OPENISCSI_MECHANISM_NOT_FOUND 0xEFFF0151u         // not how the target was found
+#define OPENISCSI_INSTANCE_NOT_FOUND 0xEFFF0152u          // names no iface of ours
+#define OPENISCSI_SESSION_NOT_SEEN 0xEFFF0153u            // login done, no kernel session
+
+// The host's initiator name file.
+#define OPENISCSI_NO_INITIATOR_NAME 0xEFFF0154u  // no /etc/iscsi/initiatorname.iscsi
+#define OPENISCSI_INITIATOR_NAME_UNREADABLE 0xEFFF0155u
+#define OPENISCSI_INITIATOR_NAME_UNUSABLE 0xEFFF0156u  // no usable InitiatorName= line
+
+// A portal was removed, but a node record it took along could not be made
+// again.
+#define OPENISCSI_RECORDS_NOT_KEPT 0xEFFF0157u
+// iscsid could not be reached before a record was to be made.
+#define OPENISCSI_DAEMON_UNREACHABLE 0xEFFF0158u
+
+// The highest code with a text.
+#define OPENISCSI_LAST_STATUS OPENISCSI_DAEMON_UNREACHABLE
+
 // Renders the text of one of the codes above into buffer[room] as
 // lookupMessageTable does; 0 for any other code.
 ULONG lookupOpeniscsiMessage(ULONG code, ULONG languageId, WCHAR16 *buffer, ULONG room);
