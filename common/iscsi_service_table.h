@@ -20,22 +20,22 @@ struct IscsiServiceTable {
     ISDSC_STATUS (*getVersionInformation)(ISCSI_VERSION_INFO *versionInfo);
     ISDSC_STATUS (*getInitiatorNodeName)(WCHAR16 *initiatorNodeName);
     ISDSC_STATUS (*reportInitiatorList)(ULONG *bufferSize, WCHAR16 *buffer);
-    ISDSC_STATUS (*addSendTargetPortal)
+    ISDSC_STATUS(*addSendTargetPortal)
     (WCHAR16 *initiatorInstance, ULONG initiatorPortNumber, ISCSI_LOGIN_OPTIONS *loginOptions,
      ISCSI_SECURITY_FLAGS securityFlags, ISCSI_TARGET_PORTALW *portal);
-    ISDSC_STATUS (*removeSendTargetPortal)
+    ISDSC_STATUS(*removeSendTargetPortal)
     (WCHAR16 *initiatorInstance, ULONG initiatorPortNumber, ISCSI_TARGET_PORTALW *portal);
     ISDSC_STATUS (*reportTargets)(BOOLEAN forceUpdate, ULONG *bufferSize, WCHAR16 *buffer);
-    ISDSC_STATUS (*getTargetInformation)
+    ISDSC_STATUS(*getTargetInformation)
     (WCHAR16 *targetName, WCHAR16 *discoveryMechanism, TARGET_INFORMATION_CLASS infoClass,
      ULONG *bufferSize, PVOID buffer);
-    ISDSC_STATUS (*loginTarget)
+    ISDSC_STATUS(*loginTarget)
     (WCHAR16 *targetName, BOOLEAN isInformationalSession, WCHAR16 *initiatorInstance,
      ULONG initiatorPortNumber, ISCSI_TARGET_PORTALW *targetPortal,
      ISCSI_SECURITY_FLAGS securityFlags, ISCSI_TARGET_MAPPINGW *mappings,
      ISCSI_LOGIN_OPTIONS *loginOptions, ULONG keySize, CHAR *key, BOOLEAN isPersistent,
      ISCSI_UNIQUE_SESSION_ID *uniqueSessionId, ISCSI_UNIQUE_CONNECTION_ID *uniqueConnectionId);
-    ISDSC_STATUS (*removePersistentTarget)
+    ISDSC_STATUS(*removePersistentTarget)
     (WCHAR16 *initiatorInstance, ULONG initiatorPortNumber, WCHAR16 *targetName,
      ISCSI_TARGET_PORTALW *portal);
 

@@ -132,6 +132,41 @@ TEST(CommandBuilders, EveryActionsVector)
         {"session logout", [](IscsiadmCommand *c) { return buildSessionLogout(c, 4294967295UL); },
          "iscsiadm -m session -r 4294967295 -u"},
         {"ifaces", [](IscsiadmCommand *c) { return buildIfaceList(c); }, "iscsiadm -m iface"},
+        {"several settings in one call",
+         [](IscsiadmCommand *c) {
+             const NodeSettingValue settings[] = {{NODE_STARTUP, "automatic"},
+                                                  {NODE_AUTHMETHOD, "CHAP"},
+                                                  {NODE_USERNAME, "alice"},
+                                                  {NODE_PASSWORD, "a secret"}};
+             return buildNodeUpdates(c, kTarget, kPortal, "default", settings, 4);
+         },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -I default -o update -n "
+         "node.startup -v automatic -n node.session.auth.authmethod -v CHAP -n "
+         "node.session.auth.username -v alice -n node.session.auth.password -v a secret"},
+        {"discovery CHAP in one call",
+         [](IscsiadmCommand *c) {
+             const DiscoverySettingValue settings[] = {{DISCOVERY_AUTHMETHOD, "CHAP"},
+                                                       {DISCOVERY_USERNAME, "iqn.x"},
+                                                       {DISCOVERY_PASSWORD, "s"}};
+             return buildDiscoveryUpdates(c, kPortal, settings, 3);
+         },
+         "iscsiadm -m discoverydb -t st -p 10.0.0.5:3260 -o update -n "
+         "discovery.sendtargets.auth.authmethod -v CHAP -n discovery.sendtargets.auth.username -v "
+         "iqn.x -n discovery.sendtargets.auth.password -v s"},
+        {"every record", [](IscsiadmCommand *c) { return buildNodeShowAll(c); },
+         "iscsiadm -m node -o show"},
+        {"a record with its secrets",
+         [](IscsiadmCommand *c) { return buildNodeShowSecrets(c, kTarget, kPortal, "default"); },
+         "iscsiadm -m node -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260 -I default -S"},
+        {"a record by hand, with its tag",
+         [](IscsiadmCommand *c) { return buildNodeNew(c, kTarget, kPortal6, 2, "default"); },
+         "iscsiadm -m node -o new -T iqn.2024-01.example:disk1 -p [fe80::1%eth0]:3261,2 -I "
+         "default"},
+        {"a record by hand, no tag",
+         [](IscsiadmCommand *c) {
+             return buildNodeNew(c, kTarget, kPortal, OPENISCSI_NO_TAG, nullptr);
+         },
+         "iscsiadm -m node -o new -T iqn.2024-01.example:disk1 -p 10.0.0.5:3260"},
         {"host name portal",
          [](IscsiadmCommand *c) {
              return buildLogin(c, kTarget, OpeniscsiPortal{"san-1.example.com", 65535}, nullptr);
@@ -247,6 +282,31 @@ TEST(CommandBuilders, RefusedValues)
              return buildDiscoveryNew(c, OpeniscsiPortal{longAddress.c_str(), 3260});
          },
          "<refused>"},
+        {"no settings",
+         [](IscsiadmCommand *c) {
+             return buildNodeUpdates(c, kTarget, kPortal, nullptr, nullptr, 0);
+         },
+         "<refused>"},
+        {"more settings than one call takes",
+         [](IscsiadmCommand *c) {
+             const NodeSettingValue settings[] = {{NODE_USERNAME, "a"},
+                                                  {NODE_USERNAME, "b"},
+                                                  {NODE_USERNAME, "c"},
+                                                  {NODE_USERNAME, "d"},
+                                                  {NODE_USERNAME, "e"}};
+             return buildNodeUpdates(c, kTarget, kPortal, nullptr, settings, 5);
+         },
+         "<refused>"},
+        {"one bad setting among good ones",
+         [](IscsiadmCommand *c) {
+             const DiscoverySettingValue settings[] = {{DISCOVERY_AUTHMETHOD, "CHAP"},
+                                                       {DISCOVERY_PASSWORD, "x\ny"}};
+             return buildDiscoveryUpdates(c, kPortal, settings, 2);
+         },
+         "<refused>"},
+        {"a tag out of range",
+         [](IscsiadmCommand *c) { return buildNodeNew(c, kTarget, kPortal, 65536, nullptr); },
+         "<refused>"},
         {"print level", [](IscsiadmCommand *c) { return buildSessionList(c, 4); }, "<refused>"},
         {"print level below", [](IscsiadmCommand *c) { return buildSessionList(c, -2); },
          "<refused>"},
@@ -258,6 +318,27 @@ TEST(CommandBuilders, RefusedValues)
         bool built = c.build(&command);
         EXPECT_EQ(c.expected, joined(built, command));
     }
+}
+
+TEST(CommandBuilders, TheLongestVectorsFit)
+{
+    std::string target(OPENISCSI_NAME_BYTES - 1, 't');
+    std::string secret(OPENISCSI_CHAP_BYTES - 1, 's');
+    std::string iface(OPENISCSI_IFACE_BYTES - 1, 'i');
+    std::string address(OPENISCSI_ADDRESS_BYTES - 1, 'a');
+    const NodeSettingValue settings[] = {{NODE_STARTUP, "automatic"},
+                                         {NODE_AUTHMETHOD, "CHAP"},
+                                         {NODE_USERNAME, secret.c_str()},
+                                         {NODE_PASSWORD, secret.c_str()}};
+    IscsiadmCommand command;
+    ASSERT_TRUE(buildNodeUpdates(&command, target.c_str(), OpeniscsiPortal{address.c_str(), 65535},
+                                 iface.c_str(), settings, SETTINGS_PER_UPDATE));
+    EXPECT_EQ(27u, command.count);
+    ASSERT_TRUE(buildNodeNew(&command, target.c_str(), OpeniscsiPortal{address.c_str(), 65535},
+                             65535, iface.c_str()));
+    const char *argv[ISCSIADM_MAX_ARGUMENTS + 1];
+    ASSERT_TRUE(commandArgv(&command, argv, ISCSIADM_MAX_ARGUMENTS + 1));
+    EXPECT_EQ(address + ":65535,65535", argv[8]);
 }
 
 TEST(CommandBuilders, TheLongestVectorFitsAndACopyStandsAlone)

@@ -72,11 +72,11 @@ TEST(ExitCodes, EachCodeOfTheManualHasItsOwnStatusAndText)
 
 TEST(ExitCodes, EveryOtherStatusHasItsTextAndNothingElseDoes)
 {
-    for (ISDSC_STATUS status = OPENISCSI_UNKNOWN_EXIT_CODE; status <= OPENISCSI_ARGUMENT_REFUSED;
+    for (ISDSC_STATUS status = OPENISCSI_UNKNOWN_EXIT_CODE; status <= OPENISCSI_LAST_STATUS;
          status++)
         EXPECT_TRUE(hasText(status)) << std::hex << status;
     for (ISDSC_STATUS status :
-         {0xEFFF0100u, 0xEFFF0121u, 0xEFFF013Fu, OPENISCSI_ARGUMENT_REFUSED + 1, 0xEFFF0001u, 0u})
+         {0xEFFF0100u, 0xEFFF0121u, 0xEFFF013Fu, OPENISCSI_LAST_STATUS + 1, 0xEFFF0001u, 0u})
         EXPECT_FALSE(hasText(status)) << std::hex << status;
 }
 
