@@ -77,7 +77,9 @@ echo "== tgtd on 127.0.0.1:$port: $plain, and $secured (CHAP)"
 echo "== $build/targetlogin/targetlogin 127.0.0.1 -p $port -t <secret>"
 echo
 export ISCSI_TOOLS_STATE_DIR="$work/state"
-"${sudo_cmd[@]}" env ISCSI_TOOLS_STATE_DIR="$ISCSI_TOOLS_STATE_DIR" \
+# The embedded service, whatever the host has: scripts/demo-kernel.sh shows
+# the host's own initiator.
+"${sudo_cmd[@]}" env ISCSI_TOOLS_SERVICE=embedded ISCSI_TOOLS_STATE_DIR="$ISCSI_TOOLS_STATE_DIR" \
   "$build/targetlogin/targetlogin" 127.0.0.1 -p "$port" -t "$secret"
 echo
 echo "== the sessions were logged out when targetlogin ended; tgtd stops now."

@@ -31,15 +31,22 @@ for library in $(ldd "$scratch/root/usr/sbin/targetlogin" | awk '/=>/ {print $1}
   esac
 done
 
+# The host's own initiator is recommended: the tools drive it where it can
+# work.
+recommends=$(sed -n 's/^ Recommends: //p' "$scratch/info")
+echo "Recommends: $recommends"
+echo "$recommends" | grep -qw 'open-iscsi' || { echo "FAIL: open-iscsi is not recommended"; exit 1; }
+
 # The installed tools run.
 out=$(TESSMARK_ATOM_TABLE="$table" "$scratch/root/usr/bin/tessmark" add deb-marker)
 case "$out" in "New Atom: "[1-9]*) ;; *) echo "FAIL: tessmark add printed: $out"; exit 1 ;; esac
 out=$(TESSMARK_ATOM_TABLE="$table" "$scratch/root/usr/bin/tessmark" find DEB-MARKER)
 case "$out" in "Found Atom: "[1-9]*) ;; *) echo "FAIL: tessmark find printed: $out"; exit 1 ;; esac
 
-# The service keeps its store in a folder of this test's, not the host's.
+# The embedded service, with its store in a folder of this test's: never the
+# host's own initiator, where the host has one.
 set +e
-out=$(ISCSI_TOOLS_STATE_DIR="$scratch/state" timeout 60 "$scratch/root/usr/sbin/targetlogin" 2>&1)
+out=$(ISCSI_TOOLS_SERVICE=embedded ISCSI_TOOLS_STATE_DIR="$scratch/state" timeout 60 "$scratch/root/usr/sbin/targetlogin" 2>&1)
 code=$?
 set -e
 [ "$code" = 2 ] || { echo "FAIL: targetlogin without arguments ended with $code"; echo "$out"; exit 1; }
