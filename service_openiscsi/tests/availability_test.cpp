@@ -31,7 +31,10 @@ TEST_F(OpeniscsiService, AvailabilityNamesTheFirstMissingPiece)
         ISDSC_STATUS status;
     };
     const Case cases[] = {
-        {"no iscsiadm", false, true, {{"/sys/module/iscsi_tcp/refcnt", "0\n"}},
+        {"no iscsiadm",
+         false,
+         true,
+         {{"/sys/module/iscsi_tcp/refcnt", "0\n"}},
          OPENISCSI_TOOL_NOT_INSTALLED},
         {"not root", true, false, {{"/sys/module/iscsi_tcp/refcnt", "0\n"}}, OPENISCSI_NEEDS_ROOT},
         {"loaded", true, true, {{"/sys/module/iscsi_tcp/refcnt", "0\n"}}, 0},
@@ -53,7 +56,8 @@ TEST_F(OpeniscsiService, AvailabilityNamesTheFirstMissingPiece)
         {"module loading disabled",
          true,
          true,
-         {{dep, "kernel/drivers/scsi/iscsi_tcp.ko:\n"}, {"/proc/sys/kernel/modules_disabled", "1\n"}},
+         {{dep, "kernel/drivers/scsi/iscsi_tcp.ko:\n"},
+          {"/proc/sys/kernel/modules_disabled", "1\n"}},
          OPENISCSI_MODULES_DISABLED},
     };
     for (const Case &c : cases) {

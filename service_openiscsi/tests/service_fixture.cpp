@@ -115,8 +115,9 @@ std::string nodePrintout(const NodeSpec &spec, const std::string &password)
         {"node.discovery_type", found ? "send_targets" : "static"},
         {"node.session.auth.authmethod", spec.authMethod},
         {"node.session.auth.username", spec.username.empty() ? "<empty>" : spec.username},
-        {"node.session.auth.password",
-         !password.empty() ? password : spec.passwordSet ? "********" : "<empty>"},
+        {"node.session.auth.password", !password.empty()  ? password
+                                       : spec.passwordSet ? "********"
+                                                          : "<empty>"},
         {"node.conn[0].address", spec.address},
         {"node.conn[0].port", std::to_string(spec.port)},
     };

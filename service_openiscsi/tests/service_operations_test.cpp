@@ -32,8 +32,8 @@ ISCSI_LOGIN_OPTIONS chapOptions(const char *username, const char *secret)
 {
     ISCSI_LOGIN_OPTIONS options;
     memset(&options, 0, sizeof options);
-    options.InformationSpecified = ISCSI_LOGIN_OPTIONS_USERNAME | ISCSI_LOGIN_OPTIONS_PASSWORD |
-                                   ISCSI_LOGIN_OPTIONS_AUTH_TYPE;
+    options.InformationSpecified =
+        ISCSI_LOGIN_OPTIONS_USERNAME | ISCSI_LOGIN_OPTIONS_PASSWORD | ISCSI_LOGIN_OPTIONS_AUTH_TYPE;
     options.LoginFlags = ISCSI_LOGIN_FLAG_MULTIPATH_ENABLED;
     options.AuthType = ISCSI_CHAP_AUTH_TYPE;
     options.Username = reinterpret_cast<UCHAR *>(const_cast<char *>(username));
@@ -153,7 +153,9 @@ TEST_F(OpeniscsiService, NodeNameIsTheInitiatorNameFiles)
         {nullptr, OPENISCSI_NO_INITIATOR_NAME, ""},
         {"## no name yet\nGenerateName=yes\n", OPENISCSI_INITIATOR_NAME_UNUSABLE, ""},
         {"InitiatorName=\n", OPENISCSI_INITIATOR_NAME_UNUSABLE, ""},
-        {"InitiatorName=iqn.2024-01.x:\xc2\x9b" "31m\n", OPENISCSI_INITIATOR_NAME_UNUSABLE, ""},
+        {"InitiatorName=iqn.2024-01.x:\xc2\x9b"
+         "31m\n",
+         OPENISCSI_INITIATOR_NAME_UNUSABLE, ""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file != nullptr ? c.file : "(no file)");
@@ -283,7 +285,8 @@ TEST_F(OpeniscsiService, RemoveKeepsTheRecordsOfPersistentLoginsAndLiveSessions)
     std::string all = nodePrintout(persistent) + nodePrintout(live) + nodePrintout(plain) +
                       nodePrintout(elsewhere);
     const std::string chapNode = "iscsiadm -m node -T " + std::string(kChapTarget) + " -p " + kP;
-    const std::string liveNode = "iscsiadm -m node -T iqn.2024-01.test.rec:live -p " + std::string(kP);
+    const std::string liveNode =
+        "iscsiadm -m node -T iqn.2024-01.test.rec:live -p " + std::string(kP);
     const std::vector<ScriptStep> steps = {
         answer("iscsiadm -m node -o show", 0, all),
         answer(chapNode + " -I default -S", 0, nodePrintout(persistent, "alice-secret-1")),
@@ -297,11 +300,11 @@ TEST_F(OpeniscsiService, RemoveKeepsTheRecordsOfPersistentLoginsAndLiveSessions)
                    "node.session.auth.authmethod -v CHAP -n node.session.auth.username -v alice "
                    "-n node.session.auth.password -v alice-secret-1",
                0),
-        answer("iscsiadm -m node -o new -T iqn.2024-01.test.rec:live -p 127.0.0.1:3260,2 -I default",
-               0),
-        answer(liveNode +
-                   " -I default -o update -n node.startup -v manual -n "
-                   "node.session.auth.authmethod -v None",
+        answer(
+            "iscsiadm -m node -o new -T iqn.2024-01.test.rec:live -p 127.0.0.1:3260,2 -I default",
+            0),
+        answer(liveNode + " -I default -o update -n node.startup -v manual -n "
+                          "node.session.auth.authmethod -v None",
                0),
     };
     script(steps);
@@ -381,9 +384,10 @@ TEST_F(OpeniscsiService, ForcedListRediscoversWhatThisRunDidNotThenReadsEveryRec
 TEST_F(OpeniscsiService, ListsLeaveOutNamesATargetMayNotHave)
 {
     std::string records = nodePrintout({kTarget}) +
-                          nodePrintout({"iqn.2024-01.test:\xc2\x9b" "2J"}) +  // a C1 control
-                          nodePrintout({"iqn.2024-01.test:\xff\xfe"}) +     // not UTF-8
-                          nodePrintout({std::string(224, 'n')});           // too long
+                          nodePrintout({"iqn.2024-01.test:\xc2\x9b"
+                                        "2J"}) +                         // a C1 control
+                          nodePrintout({"iqn.2024-01.test:\xff\xfe"}) +  // not UTF-8
+                          nodePrintout({std::string(224, 'n')});         // too long
     script({fromRecording("iscsiadm -m discoverydb", "kernel/discoverydb-none"),
             answer("iscsiadm -m node -o show", 0, records)});
     WCHAR16 list[4096];
@@ -427,8 +431,9 @@ TEST_F(OpeniscsiService, TargetInformationFromTheNodeRecords)
 
     Info info = targetInfo(kTarget, nullptr, DiscoveryMechanisms);
     ASSERT_EQ(0u, info.status);
-    EXPECT_EQ((std::vector<std::string>{"SendTargets 127.0.0.1:3260", "SendTargets 192.0.2.1:3260"}),
-              wideTexts(info.bytes));
+    EXPECT_EQ(
+        (std::vector<std::string>{"SendTargets 127.0.0.1:3260", "SendTargets 192.0.2.1:3260"}),
+        wideTexts(info.bytes));
     EXPECT_EQ(0u, info.bytes[info.bytes.size() - 1]);
     EXPECT_EQ(0u, info.bytes[info.bytes.size() - 3]);  // the closing empty text
 
@@ -526,12 +531,12 @@ TEST_F(OpeniscsiService, TargetInformationFailuresAndEmptyAnswers)
 TEST_F(OpeniscsiService, PersistentLoginIsStartupAutomaticWithItsChapInOneCall)
 {
     ISCSI_LOGIN_OPTIONS options = chapOptions(kChapTarget, "secret-12345");
-    const std::string update = nodeCall(kChapTarget,
-                                        " -o update -n node.startup -v automatic -n "
-                                        "node.session.auth.authmethod -v CHAP -n "
-                                        "node.session.auth.username -v " +
-                                            std::string(kChapTarget) +
-                                            " -n node.session.auth.password -v secret-12345");
+    const std::string update =
+        nodeCall(kChapTarget, " -o update -n node.startup -v automatic -n "
+                              "node.session.auth.authmethod -v CHAP -n "
+                              "node.session.auth.username -v " +
+                                  std::string(kChapTarget) +
+                                  " -n node.session.auth.password -v secret-12345");
     ISCSI_UNIQUE_SESSION_ID session = {1, 2};
     ISCSI_UNIQUE_CONNECTION_ID connection = {3, 4};
     script({answer(update, 0)});
@@ -542,11 +547,11 @@ TEST_F(OpeniscsiService, PersistentLoginIsStartupAutomaticWithItsChapInOneCall)
 
     // Without CHAP the record keeps its own; a missing record is made first.
     const std::string startup = nodeCall(kTarget, " -o update -n node.startup -v automatic");
-    script({fromRecording(startup, "kernel/node-update-missing"),
-            answer("iscsiadm -m node -o new -T " + std::string(kTarget) + " -p " + kP +
-                       " -I default",
-                   0, recorded("host/node-new.stdout")),
-            answer(startup, 0)});
+    script(
+        {fromRecording(startup, "kernel/node-update-missing"),
+         answer("iscsiadm -m node -o new -T " + std::string(kTarget) + " -p " + kP + " -I default",
+                0, recorded("host/node-new.stdout")),
+         answer(startup, 0)});
     EXPECT_EQ(0u, login(kTarget, true, nullptr));
     expectCalls({startup,
                  "iscsiadm -m node -o new -T " + std::string(kTarget) + " -p " + kP + " -I default",
@@ -561,12 +566,12 @@ TEST_F(OpeniscsiService, PersistentLoginIsStartupAutomaticWithItsChapInOneCall)
 TEST_F(OpeniscsiService, ImmediateLoginMakesAKernelSessionNamedByItsSidAndBoot)
 {
     ISCSI_LOGIN_OPTIONS options = chapOptions(kChapTarget, "secret-12345");
-    const std::string update = nodeCall(kChapTarget,
-                                        " -o update -n node.startup -v automatic -n "
-                                        "node.session.auth.authmethod -v CHAP -n "
-                                        "node.session.auth.username -v " +
-                                            std::string(kChapTarget) +
-                                            " -n node.session.auth.password -v secret-12345");
+    const std::string update =
+        nodeCall(kChapTarget, " -o update -n node.startup -v automatic -n "
+                              "node.session.auth.authmethod -v CHAP -n "
+                              "node.session.auth.username -v " +
+                                  std::string(kChapTarget) +
+                                  " -n node.session.auth.password -v secret-12345");
     const std::string loginCall = nodeCall(kChapTarget, " --login");
     kernelSession(2, kTarget, "127.0.0.1", 3260);
     kernelSession(3, kChapTarget, "127.0.0.1", 3260);
@@ -585,11 +590,11 @@ TEST_F(OpeniscsiService, ImmediateLoginMakesAKernelSessionNamedByItsSidAndBoot)
 
     // Another secret is stated before the login.
     ISCSI_LOGIN_OPTIONS other = chapOptions(kChapTarget, "other-secret");
-    const std::string chapOnly = nodeCall(kChapTarget,
-                                          " -o update -n node.session.auth.authmethod -v CHAP -n "
-                                          "node.session.auth.username -v " +
-                                              std::string(kChapTarget) +
-                                              " -n node.session.auth.password -v other-secret");
+    const std::string chapOnly =
+        nodeCall(kChapTarget, " -o update -n node.session.auth.authmethod -v CHAP -n "
+                              "node.session.auth.username -v " +
+                                  std::string(kChapTarget) +
+                                  " -n node.session.auth.password -v other-secret");
     script({answer(chapOnly, 0), fromRecording(loginCall, "kernel/login-chap")});
     EXPECT_EQ(0u, login(kChapTarget, false, &other));
     expectCalls({chapOnly, loginCall});
@@ -609,14 +614,22 @@ TEST_F(OpeniscsiService, ImmediateLoginExitCodes)
         // A session that exists is the login's success.
         {fromRecording(loginCall, "kernel/login-exists"), true, 0, {loginCall}},
         {fromRecording(loginCall, "kernel/login"), false, OPENISCSI_SESSION_NOT_SEEN, {loginCall}},
-        {fromRecording(loginCall, "kernel/login-bad-chap"), false, OPENISCSI_AUTHENTICATION_FAILED,
+        {fromRecording(loginCall, "kernel/login-bad-chap"),
+         false,
+         OPENISCSI_AUTHENTICATION_FAILED,
          {loginCall}},
-        {fromRecording(loginCall, "kernel/login-target-gone"), false, OPENISCSI_LOGIN_REFUSED,
+        {fromRecording(loginCall, "kernel/login-target-gone"),
+         false,
+         OPENISCSI_LOGIN_REFUSED,
          {loginCall}},
-        {fromRecording(loginCall, "kernel-noiscsid/login"), false, OPENISCSI_DAEMON_NOT_RUNNING,
+        {fromRecording(loginCall, "kernel-noiscsid/login"),
+         false,
+         OPENISCSI_DAEMON_NOT_RUNNING,
          {loginCall}},
         // Out of time: what iscsid may still be trying is logged out.
-        {timedOut(loginCall), false, OPENISCSI_TOOL_TIMED_OUT,
+        {timedOut(loginCall),
+         false,
+         OPENISCSI_TOOL_TIMED_OUT,
          {loginCall, nodeCall(kTarget, " --logout")}},
     };
     for (const Case &c : cases) {

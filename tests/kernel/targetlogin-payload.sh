@@ -28,10 +28,12 @@ startup_of() {
   iscsiadm -m node -T "$1" -p "$PORTAL" 2>/dev/null | sed -n 's/^node.startup = //p'
 }
 is() { [ "$1" = "$2" ]; }
-# Every node record's startup and authentication, secrets in the clear.
+# Every node record's startup and authentication, secrets in the clear, a
+# line each, the record's target name in front.
 node_settings() {
   iscsiadm -m node -o show -S 2>/dev/null |
-    grep -E '^(node.name|node.startup|node.session.auth.(authmethod|username|password)) = '
+    awk '/^node.name = / { name = $3 }
+         /^(node.startup|node.session.auth.(authmethod|username|password)) = / { print name ": " $0 }'
 }
 disk_of() {
   local sid
@@ -70,6 +72,16 @@ first)
   run again "$tl" 127.0.0.1 -t "$secret"
   node_settings > "$RESULTS/settings-after"
   sessions > "$RESULTS/sessions-after"
+  # The portal stops listening: the registration fails, and the removal
+  # after it takes the discovery record away, which in open-iscsi takes its
+  # node records along; those of the persistent logins are made again.
+  tgtadm --lld iscsi --op delete --mode portal --param portal="$PORTAL"
+  run portal-down "$tl" 127.0.0.1 -t "$secret"
+  node_settings > "$RESULTS/settings-kept"
+  iscsiadm -m discoverydb > /dev/null 2>&1
+  echo $? > "$RESULTS/discoverydb.rc"
+  check "the locked target's record went with its discovery record" \
+    test "$(iscsiadm -m node -T "$LOCKED" > /dev/null 2>&1; echo $?)" = 21
   ;;
 second)
   # What the distribution's boot unit runs.

@@ -5,7 +5,9 @@
 #     (the chap target's login fails, the plain one's works), then with the
 #     right one; each whole report compared with expected/; after the tool
 #     has ended the sessions are there and their disks read and write; a
-#     second run resets no node.startup and no CHAP setting;
+#     second run resets no node.startup and no CHAP setting; then the portal
+#     stops listening, a run fails to register it and removes it, and the
+#     records of the persistent logins outlive its discovery record;
 #   second boot: iscsiadm -m node --loginall=automatic (the boot unit's
 #     restore) logs in every persistent login and only those.
 #   targetlogin-test.sh TARGETLOGIN OVELIN [--sanitized]
@@ -83,7 +85,21 @@ cmp -s "$first/settings-before" "$first/settings-after" || {
   fail "the second run changed node settings"
   diff "$first/settings-before" "$first/settings-after"
 }
-grep -q "^node.session.auth.password = $secret\$" "$first/settings-after" ||
+# The removal kept the persistent logins' records, each setting as it was.
+grep -v "^iqn.2024-01.test.kernel:locked: " "$first/settings-after" > "$scratch/settings-persistent"
+if ! diff -u "$scratch/settings-persistent" "$first/settings-kept"; then
+  fail "the records of the persistent logins did not outlive their discovery record as they were"
+fi
+printf '%s\n\n%s\n%s\n%s\n' "iSCSI Initiator version 2.1 Build 8" \
+  "iqn.2024-01.test.kernel:initiator" 'Root\open-iscsi\default' \
+  "Error adding target portal 127.0.0.1: The target portal refused the connection. " \
+  > "$scratch/portal-down.expected"
+diff -u "$scratch/portal-down.expected" "$first/portal-down.out" ||
+  fail "the run against the portal that stopped listening printed otherwise"
+[ "$(cat "$first/portal-down.rc")" = 1 ] || fail "that run's exit code: $(cat "$first/portal-down.rc")"
+[ "$(cat "$first/discoverydb.rc")" = 21 ] || fail "a discovery record is left"
+grep -q "^iqn.2024-01.test.kernel:chap: node.session.auth.password = $secret\$" \
+  "$first/settings-after" ||
   fail "the chap target's record does not hold its secret"
 on_disk="$(dd if="$scratch/disks/t1.img" bs=512 skip=2048 count=1 2>/dev/null | tr -d '\0')"
 [ "$on_disk" = "$token" ] || fail "the token is not in the plain target's backing file"

@@ -14,7 +14,7 @@ run() {  # name command...
   echo $? > "$RESULTS/$name.rc"
   echo "$start $(uptime_s)" | awk '{ printf "%.1f\n", $2 - $1 }' > "$RESULTS/$name.seconds"
 }
-no_iscsiadm_left() { ! pgrep -x iscsiadm > /dev/null; }
+no_iscsiadm_left() { ! grep -qx iscsiadm /proc/[0-9]*/comm 2> /dev/null; }
 
 # iscsiadm tries a closed port six times, about 5 s: within the step bound.
 run closed "$tl" 127.0.0.1 -p 3999
