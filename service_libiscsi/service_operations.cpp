@@ -14,6 +14,7 @@
 #include "service_libiscsi/node_identity.h"
 #include "service_libiscsi/service_status.h"
 #include "service_libiscsi/service_store.h"
+#include "service_support/boundary_arguments.h"
 #include "service_support/initiator_name_file.h"
 #include "service_support/iscsi_names.h"
 #include "service_support/login_settings.h"
@@ -156,28 +157,6 @@ ISDSC_STATUS checkInstance(const WCHAR16 *instance, char *stored, size_t room)
     if (length >= MAX_ISCSI_PORTAL_ADDRESS_LEN || !wideEqual(instance, kInitiatorInstanceWide))
         return SERVICE_INITIATOR_NOT_FOUND;
     snprintf(stored, room, "%s", kInitiatorInstance);
-    return ISDSC_SUCCESS;
-}
-
-// The portal argument as address and socket; 87 when it is missing, its
-// address empty, unterminated or not convertible, or its socket 0.
-ISDSC_STATUS readPortal(const ISCSI_TARGET_PORTALW *portal, PortalEndpoint *endpoint)
-{
-    memset(endpoint, 0, sizeof *endpoint);
-    if (portal == nullptr || portal->Socket == 0 ||
-        !convertWideToUtf8(portal->Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, endpoint->address,
-                           sizeof endpoint->address) ||
-        endpoint->address[0] == 0)
-        return ISDSC_ERROR_INVALID_PARAMETER;
-    endpoint->port = portal->Socket;
-    return ISDSC_SUCCESS;
-}
-
-ISDSC_STATUS readTargetName(const WCHAR16 *name, char *out, size_t room)
-{
-    if (name == nullptr || !convertWideToUtf8(name, MAX_ISCSI_NAME_LEN + 1, out, room) ||
-        out[0] == 0)
-        return ISDSC_ERROR_INVALID_PARAMETER;
     return ISDSC_SUCCESS;
 }
 
@@ -424,7 +403,7 @@ ISDSC_STATUS addSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorPort
     PortalRow row;
     memset(&row, 0, sizeof row);
     PortalEndpoint endpoint;
-    ISDSC_STATUS status = readPortal(Portal, &endpoint);
+    ISDSC_STATUS status = readPortalArgument(Portal, &endpoint);
     if (status != ISDSC_SUCCESS)
         return status;
     // The registration that a removal after a failure of this add may take.
@@ -477,7 +456,7 @@ ISDSC_STATUS removeSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorP
     (void)InitiatorPortNumber;  // a portal is known by its address and socket
     PortalEndpoint endpoint;
     char instance[PORTAL_ADDRESS_BYTES];
-    ISDSC_STATUS status = readPortal(Portal, &endpoint);
+    ISDSC_STATUS status = readPortalArgument(Portal, &endpoint);
     if (status == ISDSC_SUCCESS)
         status = checkInstance(InitiatorInstance, instance, sizeof instance);
     if (status != ISDSC_SUCCESS)
@@ -508,15 +487,8 @@ ISDSC_STATUS reportTargets(BOOLEAN ForceUpdate, ULONG *BufferSize, WCHAR16 *Buff
     storeRollback();
     if (status == ISDSC_SUCCESS && (collector.failed || !appendWideText(&collector.text, "")))
         status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-    if (status == ISDSC_SUCCESS) {
-        // Sizes of this list count characters.
-        ULONG needed = collector.text.size / ULONG{sizeof(WCHAR16)};
-        if (Buffer == nullptr || *BufferSize < needed)
-            status = ISDSC_ERROR_INSUFFICIENT_BUFFER;
-        else
-            memcpy(Buffer, collector.text.bytes, collector.text.size);
-        *BufferSize = needed;
-    }
+    if (status == ISDSC_SUCCESS)
+        status = deliverList(collector.text, BufferSize, Buffer);
     freeAnswer(&collector.text);
     return status;
 }
@@ -525,26 +497,19 @@ ISDSC_STATUS getTargetInformation(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechani
                                   TARGET_INFORMATION_CLASS InfoClass, ULONG *BufferSize,
                                   PVOID Buffer)
 {
-    char target[ISCSI_NAME_BYTES];
-    char mechanism[PORTAL_ADDRESS_BYTES + 32];
-    if (BufferSize == nullptr || InfoClass < ProtocolType || InfoClass > LoginOptions)
-        return ISDSC_ERROR_INVALID_PARAMETER;
-    ISDSC_STATUS status = readTargetName(TargetName, target, sizeof target);
+    TargetQuery query;
+    ISDSC_STATUS status =
+        readTargetQuery(TargetName, DiscoveryMechanism, InfoClass, BufferSize, &query);
     if (status != ISDSC_SUCCESS)
         return status;
-    if (DiscoveryMechanism != nullptr &&
-        !convertWideToUtf8(DiscoveryMechanism, sizeof mechanism / 3, mechanism, sizeof mechanism))
-        return ISDSC_ERROR_INVALID_PARAMETER;
     Answer answer = {nullptr, 0, 0};
     status = storeBegin(false);
     if (status == ISDSC_SUCCESS)
         status = answerTargetInformation(
-            target, DiscoveryMechanism != nullptr ? mechanism : nullptr, InfoClass, &answer);
+            query.target, query.hasMechanism ? query.mechanism : nullptr, InfoClass, &answer);
     storeRollback();
-    if (status == ISDSC_SUCCESS) {
-        status = InfoClass == LoginOptions ? deliverLoginOptions(answer, BufferSize, Buffer)
-                                           : deliverAnswer(answer, BufferSize, Buffer);
-    }
+    if (status == ISDSC_SUCCESS)
+        status = deliverTargetInformation(InfoClass, answer, BufferSize, Buffer);
     freeAnswer(&answer);
     return status;
 }
@@ -564,9 +529,9 @@ ISDSC_STATUS loginTarget(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
     PersistentLogin login;
     memset(&login, 0, sizeof login);
     PortalEndpoint endpoint;
-    ISDSC_STATUS status = readTargetName(TargetName, login.target, sizeof login.target);
+    ISDSC_STATUS status = readTargetNameArgument(TargetName, login.target, sizeof login.target);
     if (status == ISDSC_SUCCESS)
-        status = readPortal(TargetPortal, &endpoint);
+        status = readPortalArgument(TargetPortal, &endpoint);
     if (status == ISDSC_SUCCESS)
         status = checkInstance(InitiatorInstance, login.instance, sizeof login.instance);
     if (status == ISDSC_SUCCESS)
@@ -617,9 +582,9 @@ ISDSC_STATUS removePersistentTarget(WCHAR16 *InitiatorInstance, ULONG InitiatorP
     PersistentLogin key;
     memset(&key, 0, sizeof key);
     PortalEndpoint endpoint;
-    ISDSC_STATUS status = readTargetName(TargetName, key.target, sizeof key.target);
+    ISDSC_STATUS status = readTargetNameArgument(TargetName, key.target, sizeof key.target);
     if (status == ISDSC_SUCCESS)
-        status = readPortal(Portal, &endpoint);
+        status = readPortalArgument(Portal, &endpoint);
     if (status == ISDSC_SUCCESS)
         status = checkInstance(InitiatorInstance, key.instance, sizeof key.instance);
     if (status != ISDSC_SUCCESS)

@@ -1,6 +1,5 @@
 #include "service_openiscsi/host_paths.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -8,6 +7,7 @@
 #include <unistd.h>
 
 #include "service_openiscsi/openiscsi_testing.h"
+#include "service_support/file_reading.h"
 
 namespace {
 
@@ -24,6 +24,12 @@ bool hostPath(const char *path, char *out, size_t room)
 {
     int written = snprintf(out, room, "%s%s", gHostRoot != nullptr ? gHostRoot : "", path);
     return written > 0 && static_cast<size_t>(written) < room;
+}
+
+DIR *openHostFolder(const char *path)
+{
+    char full[512];
+    return hostPath(path, full, sizeof full) ? opendir(full) : nullptr;
 }
 
 bool hostPathExists(const char *path)
@@ -43,17 +49,7 @@ bool readHostFile(const char *path, char *out, size_t room, size_t *length)
     if (fd < 0)
         return false;
     size_t used = 0;
-    bool ok = true;
-    while (used + 1 < room) {
-        ssize_t got = read(fd, out + used, room - 1 - used);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            ok = false;
-        if (got <= 0)
-            break;
-        used += static_cast<size_t>(got);
-    }
+    bool ok = readUpTo(fd, out, room - 1, &used);
     close(fd);
     out[used] = 0;
     if (length != nullptr)

@@ -6,10 +6,14 @@
 #define SERVICE_OPENISCSI_HOST_PATHS_H
 
 #include <cstddef>
+#include <dirent.h>
 
 // Writes the host's path (absolute) into out[room], below the tests' root
 // when one is set.  False when it does not fit.
 bool hostPath(const char *path, char *out, size_t room);
+
+// opendir of the host's folder; null when it cannot be opened.
+DIR *openHostFolder(const char *path);
 
 // True when the host's path exists (any kind of file).
 bool hostPathExists(const char *path);

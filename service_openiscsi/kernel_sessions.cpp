@@ -36,10 +36,7 @@ bool sameAddress(const char *a, const char *b)
 // The connection of session sid: its number, persistent address and port.
 bool readConnection(unsigned long sid, KernelSession *session)
 {
-    char folder[512];
-    if (!hostPath(kConnections, folder, sizeof folder))
-        return false;
-    DIR *dir = opendir(folder);
+    DIR *dir = openHostFolder(kConnections);
     if (dir == nullptr)
         return false;
     char prefix[48];
@@ -90,10 +87,7 @@ bool readSession(unsigned long sid, KernelSession *session)
 bool newestSession(bool (*matches)(const KernelSession &, const void *), const void *context,
                    KernelSession *out)
 {
-    char folder[512];
-    if (!hostPath(kSessions, folder, sizeof folder))
-        return false;
-    DIR *dir = opendir(folder);
+    DIR *dir = openHostFolder(kSessions);
     if (dir == nullptr)
         return false;
     bool found = false;

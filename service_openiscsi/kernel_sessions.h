@@ -24,7 +24,7 @@ struct KernelSession {
 bool findKernelSession(const char *target, const char *address, unsigned port, const char *iface,
                        KernelSession *out);
 
-// The first session of target found (any portal), for its alias.
+// The newest session of target (through any portal), for its alias.
 bool findSessionOfTarget(const char *target, KernelSession *out);
 
 // The identifiers of a session, unique on the host: AdapterUnique is the

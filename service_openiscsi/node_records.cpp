@@ -6,6 +6,7 @@
 
 #include "service_openiscsi/iscsiadm_run.h"
 #include "service_openiscsi/openiscsi_status.h"
+#include "service_support/heap_arrays.h"
 
 namespace {
 
@@ -17,15 +18,10 @@ bool gKnownValid = false;
 
 bool append(NodeRecordList *list, const NodeRecordFields &record)
 {
-    if (list->count == list->capacity) {
-        size_t capacity = list->capacity == 0 ? 16 : list->capacity * 2;
-        NodeRecordFields *grown = static_cast<NodeRecordFields *>(
-            realloc(list->records, capacity * sizeof(NodeRecordFields)));
-        if (grown == nullptr)
-            return false;
-        list->records = grown;
-        list->capacity = capacity;
-    }
+    void *records = list->records;
+    if (!reserveItem(&records, &list->capacity, list->count, sizeof(NodeRecordFields), 16))
+        return false;
+    list->records = static_cast<NodeRecordFields *>(records);
     list->records[list->count++] = record;
     return true;
 }

@@ -20,6 +20,7 @@
 #include "service_openiscsi/openiscsi_testing.h"
 #include "service_openiscsi/send_targets.h"
 #include "service_openiscsi/target_information.h"
+#include "service_support/boundary_arguments.h"
 #include "service_support/initiator_name_file.h"
 #include "service_support/iscsi_names.h"
 #include "service_support/login_settings.h"
@@ -34,31 +35,22 @@ bool gVersionKnown = false;
 char gNodeName[ISCSI_NAME_BYTES];
 bool gNodeNameKnown = false;
 
-// The portal argument: its address (brackets around an IPv6 address taken
-// off) into address[room] and its socket.  87 when the record is missing,
-// its address empty or not convertible, or its socket 0.
-ISDSC_STATUS readPortal(const ISCSI_TARGET_PORTALW *record, char *address, size_t room,
+// The portal argument, the brackets around an IPv6 address taken off (the
+// command line may give them; iscsiadm's portal texts add its own).
+ISDSC_STATUS readPortal(const ISCSI_TARGET_PORTALW *record, PortalEndpoint *endpoint,
                         OpeniscsiPortal *portal)
 {
-    if (record == nullptr || record->Socket == 0 ||
-        !convertWideToUtf8(record->Address, MAX_ISCSI_PORTAL_ADDRESS_LEN, address, room) ||
-        address[0] == 0)
-        return ISDSC_ERROR_INVALID_PARAMETER;
+    ISDSC_STATUS status = readPortalArgument(record, endpoint);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    char *address = endpoint->address;
     size_t length = strlen(address);
     if (length > 2 && address[0] == '[' && address[length - 1] == ']') {
         memmove(address, address + 1, length - 2);
         address[length - 2] = 0;
     }
     portal->address = address;
-    portal->port = record->Socket;
-    return ISDSC_SUCCESS;
-}
-
-ISDSC_STATUS readTargetName(const WCHAR16 *name, char *out, size_t room)
-{
-    if (name == nullptr || !convertWideToUtf8(name, MAX_ISCSI_NAME_LEN + 1, out, room) ||
-        out[0] == 0)
-        return ISDSC_ERROR_INVALID_PARAMETER;
+    portal->port = endpoint->port;
     return ISDSC_SUCCESS;
 }
 
@@ -108,7 +100,7 @@ ISDSC_STATUS chapOf(const ISCSI_LOGIN_OPTIONS *options, ChapCredentials *chap)
 // The arguments every node operation takes: target, portal, iface.
 struct NodeArguments {
     char target[ISCSI_NAME_BYTES];
-    char address[PORTAL_ADDRESS_BYTES];
+    PortalEndpoint endpoint;
     OpeniscsiPortal portal;
     char iface[OPENISCSI_IFACE_BYTES];
 };
@@ -116,9 +108,9 @@ struct NodeArguments {
 ISDSC_STATUS readNodeArguments(const WCHAR16 *target, const ISCSI_TARGET_PORTALW *portal,
                                const WCHAR16 *instance, NodeArguments *out)
 {
-    ISDSC_STATUS status = readTargetName(target, out->target, sizeof out->target);
+    ISDSC_STATUS status = readTargetNameArgument(target, out->target, sizeof out->target);
     if (status == ISDSC_SUCCESS)
-        status = readPortal(portal, out->address, sizeof out->address, &out->portal);
+        status = readPortal(portal, &out->endpoint, &out->portal);
     if (status == ISDSC_SUCCESS)
         status = ifaceOfInstance(instance, out->iface, sizeof out->iface);
     return status;
@@ -127,19 +119,6 @@ ISDSC_STATUS readNodeArguments(const WCHAR16 *target, const ISCSI_TARGET_PORTALW
 const char *ifaceOrNone(const char *iface)
 {
     return iface[0] != 0 ? iface : nullptr;
-}
-
-// Hands a multi-string over: sizes count characters.
-ISDSC_STATUS deliverList(const Answer &list, ULONG *bufferSize, WCHAR16 *buffer)
-{
-    ULONG needed = list.size / ULONG{sizeof(WCHAR16)};
-    ISDSC_STATUS status = ISDSC_SUCCESS;
-    if (buffer == nullptr || *bufferSize < needed)
-        status = ISDSC_ERROR_INSUFFICIENT_BUFFER;
-    else
-        memcpy(buffer, list.bytes, list.size);
-    *bufferSize = needed;
-    return status;
 }
 
 ISDSC_STATUS availability()
@@ -198,12 +177,12 @@ ISDSC_STATUS addSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorPort
                                  ISCSI_SECURITY_FLAGS SecurityFlags, ISCSI_TARGET_PORTALW *Portal)
 {
     (void)InitiatorPortNumber;  // iscsiadm chooses by iface, not by port
-    char address[PORTAL_ADDRESS_BYTES];
+    PortalEndpoint endpoint;
     char iface[OPENISCSI_IFACE_BYTES];
     OpeniscsiPortal portal;
     ChapCredentials chap;
     memset(&chap, 0, sizeof chap);
-    ISDSC_STATUS status = readPortal(Portal, address, sizeof address, &portal);
+    ISDSC_STATUS status = readPortal(Portal, &endpoint, &portal);
     if (status == ISDSC_SUCCESS)
         status = ifaceOfInstance(InitiatorInstance, iface, sizeof iface);
     if (status == ISDSC_SUCCESS && SecurityFlags != 0)
@@ -220,10 +199,10 @@ ISDSC_STATUS removeSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorP
                                     ISCSI_TARGET_PORTALW *Portal)
 {
     (void)InitiatorPortNumber;
-    char address[PORTAL_ADDRESS_BYTES];
+    PortalEndpoint endpoint;
     char iface[OPENISCSI_IFACE_BYTES];
     OpeniscsiPortal portal;
-    ISDSC_STATUS status = readPortal(Portal, address, sizeof address, &portal);
+    ISDSC_STATUS status = readPortal(Portal, &endpoint, &portal);
     // A discovery record belongs to no iface; the instance is checked only.
     if (status == ISDSC_SUCCESS)
         status = ifaceOfInstance(InitiatorInstance, iface, sizeof iface);
@@ -253,28 +232,19 @@ ISDSC_STATUS getTargetInformation(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechani
                                   TARGET_INFORMATION_CLASS InfoClass, ULONG *BufferSize,
                                   PVOID Buffer)
 {
-    char target[ISCSI_NAME_BYTES];
-    char mechanism[PORTAL_ADDRESS_BYTES + 32];
-    if (BufferSize == nullptr || InfoClass < ProtocolType || InfoClass > LoginOptions)
-        return ISDSC_ERROR_INVALID_PARAMETER;
-    ISDSC_STATUS status = readTargetName(TargetName, target, sizeof target);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    if (DiscoveryMechanism != nullptr &&
-        !convertWideToUtf8(DiscoveryMechanism, sizeof mechanism / 3, mechanism, sizeof mechanism))
-        return ISDSC_ERROR_INVALID_PARAMETER;
+    TargetQuery query;
+    ISDSC_STATUS status =
+        readTargetQuery(TargetName, DiscoveryMechanism, InfoClass, BufferSize, &query);
     const NodeRecordList *records = nullptr;
-    status = knownNodeRecords(&records);
+    if (status == ISDSC_SUCCESS)
+        status = knownNodeRecords(&records);
     Answer answer = {nullptr, 0, 0};
     if (status == ISDSC_SUCCESS)
-        status = answerTargetInformation(*records, target,
-                                         DiscoveryMechanism != nullptr ? mechanism : nullptr,
-                                         InfoClass, &answer);
-    if (status == ISDSC_SUCCESS && answer.size == 0)
-        *BufferSize = 0;  // nothing to answer: no second call
-    else if (status == ISDSC_SUCCESS)
-        status = InfoClass == LoginOptions ? deliverLoginOptions(answer, BufferSize, Buffer)
-                                           : deliverAnswer(answer, BufferSize, Buffer);
+        status = answerTargetInformation(*records, query.target,
+                                         query.hasMechanism ? query.mechanism : nullptr, InfoClass,
+                                         &answer);
+    if (status == ISDSC_SUCCESS)
+        status = deliverTargetInformation(InfoClass, answer, BufferSize, Buffer);
     freeAnswer(&answer);
     return status;
 }

@@ -6,14 +6,13 @@
 #include "service_openiscsi/initiator_instances.h"
 #include "service_openiscsi/kernel_sessions.h"
 #include "service_openiscsi/openiscsi_status.h"
+#include "service_support/boundary_arguments.h"
 #include "service_support/iscsi_names.h"
 #include "service_support/portal_text.h"
 #include "service_support/support_status.h"
 #include "service_support/text_conversion.h"
 
 namespace {
-
-const size_t kMechanismBytes = PORTAL_ADDRESS_BYTES + 32;
 
 // The discovery mechanism text of a record; false for one no send-targets
 // discovery found (a record made by hand).
@@ -31,7 +30,7 @@ bool selected(const NodeRecordFields &record, const char *target, const char *me
 {
     if (strcmp(record.name, target) != 0 || !isReadableText(record.address))
         return false;
-    char text[kMechanismBytes];
+    char text[MECHANISM_BYTES];
     return mechanism == nullptr ||
            (mechanismOf(record, text, sizeof text) && strcmp(text, mechanism) == 0);
 }
@@ -41,13 +40,13 @@ bool appendMechanisms(const NodeRecordList &records, const char *target, Answer 
     bool any = false;
     bool ok = true;
     for (size_t i = 0; i < records.count && ok; i++) {
-        char text[kMechanismBytes];
+        char text[MECHANISM_BYTES];
         if (!selected(records.records[i], target, nullptr) ||
             !mechanismOf(records.records[i], text, sizeof text))
             continue;
         bool seen = false;
         for (size_t j = 0; j < i && !seen; j++) {
-            char earlier[kMechanismBytes];
+            char earlier[MECHANISM_BYTES];
             seen = selected(records.records[j], target, nullptr) &&
                    mechanismOf(records.records[j], earlier, sizeof earlier) &&
                    strcmp(earlier, text) == 0;

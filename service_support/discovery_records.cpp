@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "service_support/heap_arrays.h"
+
 void freeDiscoveryList(DiscoveryList *list)
 {
     free(list->records);
@@ -14,15 +16,10 @@ bool appendDiscoveryRecord(DiscoveryList *list, const DiscoveryRecord &record)
 {
     if (list->count >= MAX_DISCOVERY_RECORDS)
         return false;
-    if (list->count == list->capacity) {
-        size_t capacity = list->capacity == 0 ? 8 : list->capacity * 2;
-        DiscoveryRecord *grown = static_cast<DiscoveryRecord *>(
-            realloc(list->records, capacity * sizeof(DiscoveryRecord)));
-        if (grown == nullptr)
-            return false;
-        list->records = grown;
-        list->capacity = capacity;
-    }
+    void *records = list->records;
+    if (!reserveItem(&records, &list->capacity, list->count, sizeof(DiscoveryRecord), 8))
+        return false;
+    list->records = static_cast<DiscoveryRecord *>(records);
     list->records[list->count++] = record;
     return true;
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "service_support/file_reading.h"
 #include "service_support/portal_text.h"
 
 namespace {
@@ -78,17 +79,7 @@ InitiatorNameRead readInitiatorNameFile(const char *path, char *out, size_t room
     }
     char *text = static_cast<char *>(malloc(INITIATOR_NAME_FILE_LIMIT));
     size_t length = 0;
-    bool failed = text == nullptr;
-    while (!failed && length < INITIATOR_NAME_FILE_LIMIT) {
-        ssize_t got = read(fd, text + length, INITIATOR_NAME_FILE_LIMIT - length);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            failed = true;
-        if (got <= 0)
-            break;
-        length += static_cast<size_t>(got);
-    }
+    bool failed = text == nullptr || !readUpTo(fd, text, INITIATOR_NAME_FILE_LIMIT, &length);
     close(fd);
     InitiatorNameRead result =
         failed ? INITIATOR_NAME_UNREADABLE : parseInitiatorNameText(text, length, out, room);

@@ -13,36 +13,18 @@
 #include "service_openiscsi/iscsiadm_lists.h"
 #include "service_openiscsi/iscsiadm_records.h"
 #include "service_openiscsi/session_details.h"
+#include "service_openiscsi/tests/recorded_files.h"
 #include "service_support/initiator_name_file.h"
 
 namespace {
-
-const std::string kRecorded = RECORDED_DIR;
-
-// The bytes of recorded/<name>; fails the test when it is missing.
-std::string fixture(const std::string &name)
-{
-    std::string path = kRecorded + "/" + name;
-    std::string text;
-    FILE *file = fopen(path.c_str(), "rb");
-    EXPECT_NE(nullptr, file) << "no fixture " << path;
-    if (file == nullptr)
-        return text;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, got);
-    fclose(file);
-    return text;
-}
 
 // --- --version -------------------------------------------------------------
 
 TEST(Version, RecordedAndOtherForms)
 {
     IscsiadmVersion version;
-    std::string recorded = fixture("kernel/version.stdout");
-    ASSERT_TRUE(parseVersion(recorded.data(), recorded.size(), &version));
+    std::string text = recorded("kernel/version.stdout");
+    ASSERT_TRUE(parseVersion(text.data(), text.size(), &version));
     EXPECT_EQ(2u, version.major);
     EXPECT_EQ(1u, version.minor);
     EXPECT_EQ(8u, version.patch);
@@ -84,7 +66,7 @@ TEST(NodeList, RecordedLists)
 {
     NodeEntry nodes[8];
     ListSummary summary;
-    std::string text = fixture("kernel/node-list.stdout");
+    std::string text = recorded("kernel/node-list.stdout");
     parseNodeList(text.data(), text.size(), nodes, 8, &summary);
     ASSERT_EQ(3u, summary.count);
     EXPECT_EQ(0u, summary.skipped);
@@ -94,19 +76,19 @@ TEST(NodeList, RecordedLists)
     EXPECT_STREQ("iqn.2024-01.test.rec:chap", nodes[0].target);
     EXPECT_STREQ("iqn.2024-01.test.rec:plain", nodes[2].target);
 
-    text = fixture("kernel-ipv6/node-list.stdout");
+    text = recorded("kernel-ipv6/node-list.stdout");
     parseNodeList(text.data(), text.size(), nodes, 8, &summary);
     ASSERT_EQ(3u, summary.count);
     EXPECT_STREQ("::1", nodes[0].portal.address);
     EXPECT_EQ(3260u, nodes[0].portal.port);
 
     // A record made by hand has no tag; iscsiadm lists it as 4294967295.
-    text = fixture("kernel-noiscsid/node-list.stdout");
+    text = recorded("kernel-noiscsid/node-list.stdout");
     parseNodeList(text.data(), text.size(), nodes, 8, &summary);
     ASSERT_EQ(1u, summary.count);
     EXPECT_EQ(OPENISCSI_NO_TAG, nodes[0].portal.tag);
 
-    text = fixture("kernel/node-none.stdout");
+    text = recorded("kernel/node-none.stdout");
     parseNodeList(text.data(), text.size(), nodes, 8, &summary);
     EXPECT_EQ(0u, summary.count);
     EXPECT_EQ(0u, summary.skipped);
@@ -154,7 +136,7 @@ TEST(NodeList, MalformedLinesAreSkippedAndTheArrayBounded)
     EXPECT_EQ(1u, summary.skipped);
     EXPECT_STREQ("iqn.c:d", nodes[0].target);
 
-    std::string three = fixture("kernel/node-list.stdout");
+    std::string three = recorded("kernel/node-list.stdout");
     parseNodeList(three.data(), three.size(), nodes, 2, &summary);
     EXPECT_EQ(2u, summary.count);
     EXPECT_TRUE(summary.overflow);
@@ -166,7 +148,7 @@ TEST(SessionList, RecordedLists)
 {
     SessionEntry sessions[4];
     ListSummary summary;
-    std::string text = fixture("kernel/session-list.stdout");
+    std::string text = recorded("kernel/session-list.stdout");
     parseSessionList(text.data(), text.size(), sessions, 4, &summary);
     ASSERT_EQ(2u, summary.count);
     EXPECT_EQ(0u, summary.skipped);
@@ -179,12 +161,12 @@ TEST(SessionList, RecordedLists)
     EXPECT_EQ(3u, sessions[1].sid);
     EXPECT_STREQ("iqn.2024-01.test.rec:chap", sessions[1].target);
 
-    text = fixture("kernel-ipv6/session-list.stdout");
+    text = recorded("kernel-ipv6/session-list.stdout");
     parseSessionList(text.data(), text.size(), sessions, 4, &summary);
     ASSERT_EQ(1u, summary.count);
     EXPECT_STREQ("::1", sessions[0].portal.address);
 
-    text = fixture("kernel/session-none.stdout");
+    text = recorded("kernel/session-none.stdout");
     parseSessionList(text.data(), text.size(), sessions, 4, &summary);
     EXPECT_EQ(0u, summary.count);
 }
@@ -218,7 +200,7 @@ TEST(SessionDetails, RecordedPrintouts)
 {
     SessionDetail details[4];
     ListSummary summary;
-    std::string text = fixture("kernel/session-p1.stdout");
+    std::string text = recorded("kernel/session-p1.stdout");
     parseSessionDetails(text.data(), text.size(), details, 4, &summary);
     ASSERT_EQ(2u, summary.count);
     EXPECT_EQ(0u, summary.skipped);
@@ -237,7 +219,7 @@ TEST(SessionDetails, RecordedPrintouts)
     EXPECT_STREQ("iqn.2024-01.test.rec:chap", details[1].target);
     EXPECT_EQ(3u, details[1].sid);
 
-    text = fixture("kernel/session-p3.stdout");
+    text = recorded("kernel/session-p3.stdout");
     parseSessionDetails(text.data(), text.size(), details, 4, &summary);
     ASSERT_EQ(2u, summary.count);
     ASSERT_EQ(1u, details[0].diskCount);
@@ -246,7 +228,7 @@ TEST(SessionDetails, RecordedPrintouts)
     EXPECT_STREQ("sdb", details[1].disks[0]);
 
     // IPv6: the current portal and the iface address in long form.
-    text = fixture("kernel-ipv6/session-p1.stdout");
+    text = recorded("kernel-ipv6/session-p1.stdout");
     parseSessionDetails(text.data(), text.size(), details, 4, &summary);
     ASSERT_EQ(1u, summary.count);
     EXPECT_STREQ("0000:0000:0000:0000:0000:0000:0000:0001", details[0].currentPortal.address);
@@ -303,7 +285,7 @@ TEST(IfaceList, RecordedAndHandMade)
 {
     IfaceEntry ifaces[4];
     ListSummary summary;
-    std::string text = fixture("kernel/iface-list.stdout");
+    std::string text = recorded("kernel/iface-list.stdout");
     parseIfaceList(text.data(), text.size(), ifaces, 4, &summary);
     ASSERT_EQ(2u, summary.count);
     EXPECT_STREQ("default", ifaces[0].name);
@@ -334,7 +316,7 @@ TEST(DiscoveryList, RecordedAndMalformed)
 {
     DiscoveryEntry entries[8];
     ListSummary summary;
-    std::string text = fixture("kernel/discoverydb-list-several.stdout");
+    std::string text = recorded("kernel/discoverydb-list-several.stdout");
     parseDiscoveryList(text.data(), text.size(), entries, 8, &summary);
     ASSERT_EQ(4u, summary.count);
     EXPECT_STREQ("127.0.0.1", entries[0].portal.address);
@@ -345,7 +327,7 @@ TEST(DiscoveryList, RecordedAndMalformed)
     EXPECT_EQ(3270u, entries[3].portal.port);
 
     // IPv6 without brackets: the port follows the last colon.
-    text = fixture("kernel-ipv6/discoverydb-list.stdout");
+    text = recorded("kernel-ipv6/discoverydb-list.stdout");
     parseDiscoveryList(text.data(), text.size(), entries, 8, &summary);
     ASSERT_EQ(1u, summary.count);
     EXPECT_STREQ("::1", entries[0].portal.address);
@@ -366,7 +348,7 @@ TEST(DiscoveryList, RecordedAndMalformed)
 TEST(NodeRecord, RecordedPrintouts)
 {
     NodeRecordFields node;
-    std::string text = fixture("kernel/node-show.stdout");
+    std::string text = recorded("kernel/node-show.stdout");
     size_t position = 0;
     const char *record;
     size_t length;
@@ -411,7 +393,7 @@ TEST(NodeRecord, RecordedPrintouts)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
-        text = fixture(c.file);
+        text = recorded(c.file);
         position = 0;
         ASSERT_TRUE(nextRecord(text.data(), text.size(), &position, &record, &length));
         ASSERT_TRUE(parseNodeRecord(record, length, &node));
@@ -505,7 +487,7 @@ TEST(DiscoveryRecord, RecordedPrintouts)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.file);
-        std::string text = fixture(c.file);
+        std::string text = recorded(c.file);
         size_t position = 0;
         const char *record;
         size_t length;
@@ -520,7 +502,7 @@ TEST(DiscoveryRecord, RecordedPrintouts)
         EXPECT_EQ(c.passwordSet, discovery.passwordSet);
     }
     // No record at all in the printout of a failed call.
-    std::string empty = fixture("kernel/discoverydb-show-missing.stdout");
+    std::string empty = recorded("kernel/discoverydb-show-missing.stdout");
     size_t position = 0;
     const char *record;
     size_t length;
@@ -553,7 +535,7 @@ TEST(AnyInput, EveryPrefixOfEveryRecordedOutput)
     static IfaceEntry ifaces[2];
     static DiscoveryEntry discoveries[2];
     for (const std::string &file : files) {
-        std::string whole = fixture(file);
+        std::string whole = recorded(file);
         size_t step = whole.size() > 400 ? whole.size() / 100 : 1;
         for (size_t length = 0; length <= whole.size(); length += step) {
             // A copy of exactly `length` bytes, so that a read past it is seen.

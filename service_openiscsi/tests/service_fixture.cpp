@@ -11,8 +11,6 @@
 
 namespace {
 
-const std::string kRecorded = RECORDED_DIR;
-
 std::deque<ScriptStep> gScript;
 std::vector<std::string> gCalls;
 
@@ -60,35 +58,12 @@ void makeFolders(const std::string &path)
     mkdir(path.c_str(), 0755);
 }
 
-std::string readWhole(const std::string &path)
-{
-    std::string text;
-    FILE *file = fopen(path.c_str(), "rb");
-    EXPECT_NE(nullptr, file) << "no fixture " << path;
-    if (file == nullptr)
-        return text;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, got);
-    fclose(file);
-    return text;
-}
-
 }  // namespace
-
-std::string recorded(const std::string &name)
-{
-    return readWhole(kRecorded + "/" + name);
-}
 
 ScriptStep fromRecording(const std::string &call, const std::string &name)
 {
-    std::string cmd = recorded(name + ".cmd");
-    size_t at = cmd.find("\nexit: ");
-    EXPECT_NE(std::string::npos, at) << name;
-    int code = at == std::string::npos ? -1 : atoi(cmd.c_str() + at + 7);
-    return {call, code, recorded(name + ".stdout"), recorded(name + ".stderr"), CHILD_EXITED};
+    return {call, recordedExitCode(name), recorded(name + ".stdout"), recorded(name + ".stderr"),
+            CHILD_EXITED};
 }
 
 ScriptStep answer(const std::string &call, int exitCode, const std::string &out,

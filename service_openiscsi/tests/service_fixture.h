@@ -13,11 +13,9 @@
 #include "common/iscsi_service.h"
 #include "common/iscsi_service_table.h"
 #include "service_openiscsi/child_runner.h"
+#include "service_openiscsi/tests/recorded_files.h"
 
 extern const IscsiServiceTable openiscsiServiceTable;
-
-// The bytes of recorded/<name>; fails the test when it is missing.
-std::string recorded(const std::string &name);
 
 // One answer of the stand-in: the call it expects (its words joined by
 // blanks) and what iscsiadm does.

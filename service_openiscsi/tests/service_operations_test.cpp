@@ -28,6 +28,17 @@ std::string nodeCall(const std::string &target, const std::string &rest,
     return "iscsiadm -m node -T " + target + " -p " + kP + iface + rest;
 }
 
+// The update that states CHAP with the target's name as the CHAP name, and
+// with persistent node.startup automatic first.
+std::string chapUpdate(const std::string &target, const std::string &secret, bool persistent)
+{
+    return nodeCall(target, std::string(" -o update") +
+                                (persistent ? " -n node.startup -v automatic" : "") +
+                                " -n node.session.auth.authmethod -v CHAP -n "
+                                "node.session.auth.username -v " +
+                                target + " -n node.session.auth.password -v " + secret);
+}
+
 ISCSI_LOGIN_OPTIONS chapOptions(const char *username, const char *secret)
 {
     ISCSI_LOGIN_OPTIONS options;
@@ -531,12 +542,7 @@ TEST_F(OpeniscsiService, TargetInformationFailuresAndEmptyAnswers)
 TEST_F(OpeniscsiService, PersistentLoginIsStartupAutomaticWithItsChapInOneCall)
 {
     ISCSI_LOGIN_OPTIONS options = chapOptions(kChapTarget, "secret-12345");
-    const std::string update =
-        nodeCall(kChapTarget, " -o update -n node.startup -v automatic -n "
-                              "node.session.auth.authmethod -v CHAP -n "
-                              "node.session.auth.username -v " +
-                                  std::string(kChapTarget) +
-                                  " -n node.session.auth.password -v secret-12345");
+    const std::string update = chapUpdate(kChapTarget, "secret-12345", true);
     ISCSI_UNIQUE_SESSION_ID session = {1, 2};
     ISCSI_UNIQUE_CONNECTION_ID connection = {3, 4};
     script({answer(update, 0)});
@@ -566,12 +572,7 @@ TEST_F(OpeniscsiService, PersistentLoginIsStartupAutomaticWithItsChapInOneCall)
 TEST_F(OpeniscsiService, ImmediateLoginMakesAKernelSessionNamedByItsSidAndBoot)
 {
     ISCSI_LOGIN_OPTIONS options = chapOptions(kChapTarget, "secret-12345");
-    const std::string update =
-        nodeCall(kChapTarget, " -o update -n node.startup -v automatic -n "
-                              "node.session.auth.authmethod -v CHAP -n "
-                              "node.session.auth.username -v " +
-                                  std::string(kChapTarget) +
-                                  " -n node.session.auth.password -v secret-12345");
+    const std::string update = chapUpdate(kChapTarget, "secret-12345", true);
     const std::string loginCall = nodeCall(kChapTarget, " --login");
     kernelSession(2, kTarget, "127.0.0.1", 3260);
     kernelSession(3, kChapTarget, "127.0.0.1", 3260);
@@ -590,11 +591,7 @@ TEST_F(OpeniscsiService, ImmediateLoginMakesAKernelSessionNamedByItsSidAndBoot)
 
     // Another secret is stated before the login.
     ISCSI_LOGIN_OPTIONS other = chapOptions(kChapTarget, "other-secret");
-    const std::string chapOnly =
-        nodeCall(kChapTarget, " -o update -n node.session.auth.authmethod -v CHAP -n "
-                              "node.session.auth.username -v " +
-                                  std::string(kChapTarget) +
-                                  " -n node.session.auth.password -v other-secret");
+    const std::string chapOnly = chapUpdate(kChapTarget, "other-secret", false);
     script({answer(chapOnly, 0), fromRecording(loginCall, "kernel/login-chap")});
     EXPECT_EQ(0u, login(kChapTarget, false, &other));
     expectCalls({chapOnly, loginCall});

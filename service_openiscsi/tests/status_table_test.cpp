@@ -12,34 +12,9 @@
 
 #include "service_openiscsi/iscsiadm_status.h"
 #include "service_openiscsi/openiscsi_status.h"
+#include "service_openiscsi/tests/recorded_files.h"
 
 namespace {
-
-const std::string kRecorded = RECORDED_DIR;
-
-std::string readFile(const std::string &path)
-{
-    std::string text;
-    FILE *file = fopen(path.c_str(), "rb");
-    EXPECT_NE(nullptr, file) << "no fixture " << path;
-    if (file == nullptr)
-        return text;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
-        text.append(buffer, got);
-    fclose(file);
-    return text;
-}
-
-// The exit code written in recorded/<name>.cmd ("exit: N").
-int recordedExitCode(const std::string &name)
-{
-    std::string cmd = readFile(kRecorded + "/" + name + ".cmd");
-    size_t at = cmd.find("\nexit: ");
-    EXPECT_NE(std::string::npos, at) << name;
-    return at == std::string::npos ? -1 : atoi(cmd.c_str() + at + 7);
-}
 
 bool hasText(ISDSC_STATUS status)
 {
@@ -118,7 +93,7 @@ TEST(RunStatus, WhatTheRealIscsiadmPrintedNamesTheCause)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.recording);
-        std::string err = readFile(kRecorded + "/" + c.recording + ".stderr");
+        std::string err = recorded(std::string(c.recording) + ".stderr");
         ChildResult run = exitedWith(recordedExitCode(c.recording), err);
         EXPECT_EQ(c.status, statusOfRun(run));
     }
