@@ -19,6 +19,9 @@
 #   BENCH_TARGETS the target counts (default "15 30 60")
 #   BENCH_LINUX   0 leaves out the runs over the Linux service
 set -euo pipefail
+# The embedded service is measured here, never the host's own initiator
+# (where open-iscsi could work, the tools would drive it otherwise).
+export ISCSI_TOOLS_SERVICE=embedded
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BENCH_BUILD:-$root/build-bench}"
 counts="${BENCH_TARGETS:-15 30 60}"

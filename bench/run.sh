@@ -54,6 +54,9 @@
 # commands that run there.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+# The embedded service is measured here, never the host's own initiator
+# (where open-iscsi could work, the tools would drive it otherwise).
+export ISCSI_TOOLS_SERVICE=embedded
 
 usage() {
   sed -n '/^#   bash bench\/run.sh \[options\]/,/^# Exit code/p' "$0" | sed 's/^# \{0,1\}//' >&2

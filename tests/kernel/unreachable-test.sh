@@ -12,6 +12,8 @@ if [ "${2:-}" = --sanitized ]; then
   echo "SKIP: sanitizer builds do not run inside user-mode-linux"
   exit 77
 fi
+# The silent portal is a listener of python3's inside.
+command -v python3 > /dev/null || { echo "SKIP: no python3 on this host"; exit 77; }
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/kernel-unreachable.XXXXXX")" || exit 1
 trap 'rm -rf "$scratch"' EXIT
 
