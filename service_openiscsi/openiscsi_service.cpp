@@ -22,7 +22,6 @@
 #include "service_openiscsi/target_information.h"
 #include "service_support/boundary_arguments.h"
 #include "service_support/initiator_name_file.h"
-#include "service_support/iscsi_names.h"
 #include "service_support/login_settings.h"
 #include "service_support/portal_text.h"
 #include "service_support/support_status.h"

@@ -77,24 +77,24 @@ ScriptStep timedOut(const std::string &call)
     return {call, 0, "", "", CHILD_TIMED_OUT};
 }
 
-std::string nodePrintout(const NodeSpec &spec, const std::string &password)
+std::string nodePrintout(const NodeValues &node, const std::string &password)
 {
-    bool found = !spec.discoveryAddress.empty();
+    bool found = !node.discoveryAddress.empty();
     std::map<std::string, std::string> values = {
-        {"node.name", spec.target},
-        {"node.tpgt", std::to_string(spec.tag)},
-        {"node.startup", spec.startup},
-        {"iface.iscsi_ifacename", spec.iface},
-        {"node.discovery_address", found ? spec.discoveryAddress : "<empty>"},
-        {"node.discovery_port", std::to_string(found ? spec.discoveryPort : 0)},
+        {"node.name", node.target},
+        {"node.tpgt", std::to_string(node.tag)},
+        {"node.startup", node.startup},
+        {"iface.iscsi_ifacename", node.iface},
+        {"node.discovery_address", found ? node.discoveryAddress : "<empty>"},
+        {"node.discovery_port", std::to_string(found ? node.discoveryPort : 0)},
         {"node.discovery_type", found ? "send_targets" : "static"},
-        {"node.session.auth.authmethod", spec.authMethod},
-        {"node.session.auth.username", spec.username.empty() ? "<empty>" : spec.username},
+        {"node.session.auth.authmethod", node.authMethod},
+        {"node.session.auth.username", node.username.empty() ? "<empty>" : node.username},
         {"node.session.auth.password", !password.empty()  ? password
-                                       : spec.passwordSet ? "********"
+                                       : node.passwordSet ? "********"
                                                           : "<empty>"},
-        {"node.conn[0].address", spec.address},
-        {"node.conn[0].port", std::to_string(spec.port)},
+        {"node.conn[0].address", node.address},
+        {"node.conn[0].port", std::to_string(node.port)},
     };
     std::string text = recorded("kernel/node-show.stdout");
     std::string out;

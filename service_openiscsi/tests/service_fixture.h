@@ -36,7 +36,7 @@ ScriptStep timedOut(const std::string &call);
 
 // A node record printout as iscsiadm prints it (recorded/kernel/node-show
 // with these values).  tag -1 makes a record without a tag.
-struct NodeSpec {
+struct NodeValues {
     std::string target;
     std::string address = "127.0.0.1";
     unsigned port = 3260;
@@ -49,7 +49,7 @@ struct NodeSpec {
     std::string discoveryAddress = "127.0.0.1";
     unsigned discoveryPort = 3260;
 };
-std::string nodePrintout(const NodeSpec &spec, const std::string &password = "");
+std::string nodePrintout(const NodeValues &node, const std::string &password = "");
 
 class OpeniscsiService : public ::testing::Test {
   protected:

@@ -281,15 +281,15 @@ TEST_F(OpeniscsiService, AddFailuresKeepTheirCause)
 
 TEST_F(OpeniscsiService, RemoveKeepsTheRecordsOfPersistentLoginsAndLiveSessions)
 {
-    NodeSpec persistent = {kChapTarget};
+    NodeValues persistent = {kChapTarget};
     persistent.startup = "automatic";
     persistent.authMethod = "CHAP";
     persistent.username = "alice";
     persistent.passwordSet = true;
-    NodeSpec live = {"iqn.2024-01.test.rec:live"};
+    NodeValues live = {"iqn.2024-01.test.rec:live"};
     live.tag = 2;
-    NodeSpec plain = {kTarget};
-    NodeSpec elsewhere = {"iqn.2024-01.test.rec:other"};
+    NodeValues plain = {kTarget};
+    NodeValues elsewhere = {"iqn.2024-01.test.rec:other"};
     elsewhere.startup = "automatic";
     elsewhere.discoveryAddress = "192.0.2.1";
     kernelSession(3, "iqn.2024-01.test.rec:live", "127.0.0.1", 3260);
@@ -341,7 +341,7 @@ TEST_F(OpeniscsiService, RemoveFailures)
 
     // A persistent login to keep, and no iscsid to make its record again
     // with: nothing is deleted.
-    NodeSpec persistent = {kTarget};
+    NodeValues persistent = {kTarget};
     persistent.startup = "automatic";
     iscsidListens(false);
     script({answer("iscsiadm -m node -o show", 0, nodePrintout(persistent))});
@@ -366,7 +366,7 @@ TEST_F(OpeniscsiService, ForcedListRediscoversWhatThisRunDidNotThenReadsEveryRec
 {
     const std::string discover = "iscsiadm -m discoverydb -t st -p ";
     std::string records = nodePrintout({kTarget}) + nodePrintout({kChapTarget});
-    NodeSpec second = {kTarget};
+    NodeValues second = {kTarget};
     second.iface = "iser";
     records += nodePrintout(second);
     script({fromRecording(discover + "127.0.0.1:3260 -I default --discover -o new",
@@ -418,19 +418,19 @@ TEST_F(OpeniscsiService, ListsLeaveOutNamesATargetMayNotHave)
 
 TEST_F(OpeniscsiService, TargetInformationFromTheNodeRecords)
 {
-    NodeSpec first = {kTarget};
-    NodeSpec second = {kTarget};
+    NodeValues first = {kTarget};
+    NodeValues second = {kTarget};
     second.address = "127.0.0.2";
-    NodeSpec third = {kTarget};
+    NodeValues third = {kTarget};
     third.address = "::1";
     third.tag = 2;
-    NodeSpec viaIser = {kTarget};
+    NodeValues viaIser = {kTarget};
     viaIser.iface = "iser";
-    NodeSpec otherPortal = {kTarget};
+    NodeValues otherPortal = {kTarget};
     otherPortal.address = "192.0.2.9";
     otherPortal.discoveryAddress = "192.0.2.1";
     otherPortal.tag = 7;
-    NodeSpec chap = {kChapTarget};
+    NodeValues chap = {kChapTarget};
     chap.authMethod = "CHAP";
     chap.username = "alice";
     chap.passwordSet = true;
@@ -508,7 +508,7 @@ TEST_F(OpeniscsiService, TargetInformationFromTheNodeRecords)
 
 TEST_F(OpeniscsiService, TargetInformationFailuresAndEmptyAnswers)
 {
-    NodeSpec byHand = {"iqn.2024-01.test.rec:static"};
+    NodeValues byHand = {"iqn.2024-01.test.rec:static"};
     byHand.discoveryAddress = "";
     byHand.tag = -1;
     script({answer("iscsiadm -m node -o show", 0, nodePrintout({kTarget}) + nodePrintout(byHand))});
@@ -645,7 +645,7 @@ TEST_F(OpeniscsiService, ImmediateLoginExitCodes)
 
 TEST_F(OpeniscsiService, RemovePersistentOnlyWhereThereIsOne)
 {
-    NodeSpec automatic = {kTarget};
+    NodeValues automatic = {kTarget};
     automatic.startup = "automatic";
     const std::string manual = nodeCall(kTarget, " -o update -n node.startup -v manual");
     script({answer("iscsiadm -m node -o show", 0,
