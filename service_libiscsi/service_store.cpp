@@ -30,6 +30,18 @@ unsigned long long gChangeCount = 0;
 // 1: the first schema.  2: portals count their registrations (generation).
 const int kSchemaVersion = 2;
 
+// A new store's page size.  Every run reads the whole write-ahead log when
+// it opens the store, and a commit writes every page it changed: small pages
+// keep both short (a persistent login is a row of about 150 bytes).
+const int kNewStorePageSize = 1024;
+
+// The log is written back into the database (a checkpoint, two flushes to
+// the disk) once it holds this many bytes of pages.  A run of targetlogin
+// writes about four pages a target (a persistent login removed and recorded
+// again): half a megabyte of 1024-byte pages leaves most runs of up to 60
+// targets without a checkpoint and keeps the log that each run reads short.
+const int kCheckpointBytes = 512 * 1024;
+
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS settings("
     "  name TEXT PRIMARY KEY, value TEXT NOT NULL);"
@@ -80,6 +92,7 @@ enum StatementId {
     STATEMENT_READ_SETTING,
     STATEMENT_WRITE_SETTING,
     STATEMENT_SAVE_PORTAL,
+    STATEMENT_READ_DISCOVERY,
     STATEMENT_DELETE_DISCOVERY,
     STATEMENT_INSERT_DISCOVERY,
     STATEMENT_REMOVE_PORTAL,
@@ -112,6 +125,8 @@ const char *const kStatementTexts[STATEMENT_COUNT] = {
     "username = excluded.username, password = excluded.password, "
     "generation = generation + 1 "
     "RETURNING id",
+    "SELECT record, target_ordinal, target, address, socket, tag FROM discovered "
+    "WHERE portal_id = ?1 ORDER BY record",
     "DELETE FROM discovered WHERE portal_id = ?1",
     "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
@@ -432,7 +447,7 @@ ISDSC_STATUS resolveStateDirectory(const char *path, int directory, char *out)
 
 // Opens the SQLite connection to the checked store in directory (a path
 // without links) and sets it up.
-ISDSC_STATUS connectStore(const char *directory, bool walMode)
+ISDSC_STATUS connectStore(const char *directory, const StoreHeader &header)
 {
     char path[PATH_MAX + 16];
     int written = snprintf(path, sizeof path, "%s/" STORE_FILE_NAME, directory);
@@ -442,6 +457,10 @@ ISDSC_STATUS connectStore(const char *directory, bool walMode)
 #ifdef SQLITE_OPEN_NOFOLLOW
     flags |= SQLITE_OPEN_NOFOLLOW;
 #endif
+    // The page cache takes memory page by page as the store needs it, not
+    // twenty pages at once (a process-wide setting, refused without harm
+    // once SQLite is in use).
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
     int result = sqlite3_open_v2(path, &gDatabase, flags, nullptr);
     if (result != SQLITE_OK) {
         sqlite3_close(gDatabase);
@@ -454,11 +473,20 @@ ISDSC_STATUS connectStore(const char *directory, bool walMode)
     // synchronous=NORMAL a killed process loses nothing it committed; only a
     // power cut may take back the last commits, never the database's
     // consistency.  Every run is the first connection and rebuilds its index
-    // from the whole log, so the log is checkpointed early and kept short.
-    ISDSC_STATUS status = walMode ? ISDSC_SUCCESS : execute("PRAGMA journal_mode=WAL");
+    // from the log, which costs it a little for each page there; a
+    // checkpoint empties the log, and costs two flushes to the disk.
+    // A new store gets its page size before its first page is written.
+    char setUp[96];
+    snprintf(setUp, sizeof setUp, "PRAGMA page_size=%d; PRAGMA journal_mode=WAL;",
+             kNewStorePageSize);
+    ISDSC_STATUS status = header.walMode ? ISDSC_SUCCESS : execute(setUp);
     if (status == ISDSC_SUCCESS)
-        status = execute("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
-                         "PRAGMA wal_autocheckpoint=100; PRAGMA journal_size_limit=1048576;");
+        status = execute("PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=2097152;");
+    if (status == ISDSC_SUCCESS) {
+        unsigned pageSize = header.pageSize != 0 ? header.pageSize : kNewStorePageSize;
+        sqlite3_db_config(gDatabase, SQLITE_DBCONFIG_ENABLE_FKEY, 1, nullptr);
+        sqlite3_wal_autocheckpoint(gDatabase, static_cast<int>(kCheckpointBytes / pageSize));
+    }
     if (status == ISDSC_SUCCESS)
         status = createSchema();
     if (status != ISDSC_SUCCESS) {
@@ -479,17 +507,17 @@ ISDSC_STATUS openStore()
     if (status != ISDSC_SUCCESS)
         return status;
     status = resolveStateDirectory(directory, directoryDescriptor, resolved);
-    bool walMode = false;
+    StoreHeader header = {false, 0};
     if (status == ISDSC_SUCCESS)
-        status = prepareStoreFiles(directoryDescriptor, &walMode);
+        status = prepareStoreFiles(directoryDescriptor, &header);
     // Two connections that switch one new file to WAL mode at once both have
     // to raise a shared lock to a write lock; SQLite then fails one of them
     // at once, without the busy handler.  So a new store is set up by one run
     // at a time, and the others wait for it.
-    if (status == ISDSC_SUCCESS && !walMode)
+    if (status == ISDSC_SUCCESS && !header.walMode)
         status = lockStoreSetUp(directoryDescriptor);
     if (status == ISDSC_SUCCESS)
-        status = connectStore(resolved, walMode);
+        status = connectStore(resolved, header);
     close(directoryDescriptor);
     return status;
 }
@@ -534,6 +562,46 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
         *count = 0;
         return fail(result);
     }
+    return ISDSC_SUCCESS;
+}
+
+bool columnEquals(sqlite3_stmt *statement, int index, const char *text)
+{
+    const unsigned char *stored = sqlite3_column_text(statement, index);
+    size_t length = strlen(text);
+    return stored != nullptr && static_cast<size_t>(sqlite3_column_bytes(statement, index)) == length &&
+           memcmp(stored, text, length) == 0;
+}
+
+// Whether portal portalId's stored discovery is list, record for record.
+ISDSC_STATUS storedDiscoveryEquals(long long portalId, const DiscoveryList &list, bool *same)
+{
+    *same = false;
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = statementFor(STATEMENT_READ_DISCOVERY, &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    sqlite3_bind_int64(statement, 1, portalId);
+    size_t matched = 0;
+    bool differs = false;
+    int result;
+    while (!differs && (result = sqlite3_step(statement)) == SQLITE_ROW) {
+        const DiscoveryRecord *record = matched < list.count ? &list.records[matched] : nullptr;
+        differs = record == nullptr ||
+                  sqlite3_column_int64(statement, 0) != static_cast<long long>(matched) ||
+                  sqlite3_column_int64(statement, 1) != static_cast<long long>(record->targetOrdinal) ||
+                  !columnEquals(statement, 2, record->target) ||
+                  !columnEquals(statement, 3, record->address) ||
+                  sqlite3_column_int64(statement, 4) != static_cast<long long>(record->socket) ||
+                  sqlite3_column_int64(statement, 5) != static_cast<long long>(record->tag);
+        matched++;
+    }
+    doneWith(statement);
+    if (differs)
+        return ISDSC_SUCCESS;
+    if (result != SQLITE_DONE)
+        return fail(result);
+    *same = matched == list.count;
     return ISDSC_SUCCESS;
 }
 
@@ -654,8 +722,15 @@ ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
 
 ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list)
 {
+    // A discovery that found what the last one found changes nothing: the
+    // store is not written (each write grows the log that the next run
+    // reads when it opens the store).
+    bool same = false;
+    ISDSC_STATUS status = storedDiscoveryEquals(portalId, list, &same);
+    if (status != ISDSC_SUCCESS || same)
+        return status;
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = statementFor(STATEMENT_DELETE_DISCOVERY, &statement);
+    status = statementFor(STATEMENT_DELETE_DISCOVERY, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     sqlite3_bind_int64(statement, 1, portalId);
