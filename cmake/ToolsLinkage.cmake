@@ -11,7 +11,10 @@
 #     as shared libraries (service_libiscsi/iser_transport_absent.cpp);
 #   - SQLite with its calls of the C math library renamed, so that the math
 #     library is loaded only if a statement ever calls a math function
-#     (service_libiscsi/sqlite_math_on_demand.cpp);
+#     (service_libiscsi/sqlite_math_on_demand.cpp), and without the
+#     extensions that it sets up on every connection and the store never
+#     uses (full-text search, R-trees, two introspection tables:
+#     service_libiscsi/sqlite_extensions_absent.cpp);
 #   - libstdc++ and libgcc linked statically into targetlogin, ovelin and
 #     tessmark (not into the tests, nor into sanitizer builds, whose runtime
 #     replaces the C++ allocation functions).
@@ -31,6 +34,10 @@ option(TOOLS_STATIC_DEPENDENCIES
 set(TOOLS_SQLITE_MATH_UNARY acos acosh asin asinh atan atanh ceil cos cosh exp floor log log10
     log2 sin sinh sqrt tan tanh trunc)
 set(TOOLS_SQLITE_MATH_BINARY atan2 fmod pow)
+# SQLite's set-up routines of the extensions the store does without; each is
+# renamed to tools_sqlite_without_NAME, which registers nothing.
+set(TOOLS_SQLITE_WITHOUT sqlite3Fts3Init sqlite3Fts5Init sqlite3RtreeInit sqlite3DbstatRegister
+    sqlite3StmtVtabInit)
 
 # Defines the imported targets tools_libiscsi and tools_sqlite3: the static
 # archives (SQLite's with its math calls renamed) or the shared libraries.
@@ -60,10 +67,14 @@ function(tools_find_service_libraries)
     IMPORTED_LOCATION ${TOOLS_LIBISCSI_ARCHIVE}
     INTERFACE_INCLUDE_DIRECTORIES ${TOOLS_LIBISCSI_INCLUDE})
 
-  # SQLite's archive, its math calls renamed to tools_sqlite_NAME.
+  # SQLite's archive, its math calls renamed to tools_sqlite_NAME and the
+  # extensions' set-up routines to tools_sqlite_without_NAME.
   set(renames "")
   foreach(name IN LISTS TOOLS_SQLITE_MATH_UNARY TOOLS_SQLITE_MATH_BINARY)
     string(APPEND renames "${name} tools_sqlite_${name}\n")
+  endforeach()
+  foreach(name IN LISTS TOOLS_SQLITE_WITHOUT)
+    string(APPEND renames "${name} tools_sqlite_without_${name}\n")
   endforeach()
   set(rename_file ${CMAKE_BINARY_DIR}/sqlite_math_renames.txt)
   file(WRITE ${rename_file} "${renames}")
@@ -71,7 +82,7 @@ function(tools_find_service_libraries)
   add_custom_command(OUTPUT ${renamed}
     COMMAND ${TOOLS_OBJCOPY} --redefine-syms=${rename_file} ${TOOLS_SQLITE3_ARCHIVE} ${renamed}
     DEPENDS ${TOOLS_SQLITE3_ARCHIVE} ${rename_file}
-    COMMENT "SQLite's archive with its math calls made on demand"
+    COMMENT "SQLite's archive with its math calls made on demand and without extensions"
     VERBATIM)
   add_custom_target(tools_sqlite3_archive DEPENDS ${renamed})
   add_library(tools_sqlite3 STATIC IMPORTED GLOBAL)
