@@ -290,4 +290,25 @@ TEST(StateLocation, OtherUsersKeepTheStoreInTheirStateDirectory)
     }
 }
 
+// The tools link SQLite with its math calls made on demand: a statement that
+// uses a math function still gets the math library's result.
+TEST(SqliteMath, MathFunctionsGiveTheMathLibrarysResults)
+{
+    sqlite3 *database = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &database), SQLITE_OK);
+    sqlite3_stmt *query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(database,
+                                 "SELECT sqrt(16.0), pow(2, 10), atan2(0, -1), floor(-1.5), "
+                                 "mod(7, 4), exp(0), ln(1), acos(1)",
+                                 -1, &query, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(database);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    const double expected[] = {4.0, 1024.0, 3.14159265358979, -2.0, 3.0, 1.0, 0.0, 0.0};
+    for (int i = 0; i < 8; i++)
+        EXPECT_NEAR(sqlite3_column_double(query, i), expected[i], 1e-12) << "column " << i;
+    sqlite3_finalize(query);
+    sqlite3_close(database);
+}
+
 }  // namespace
