@@ -570,7 +570,8 @@ bool columnEquals(sqlite3_stmt *statement, int index, const char *text)
 {
     const unsigned char *stored = sqlite3_column_text(statement, index);
     size_t length = strlen(text);
-    return stored != nullptr && static_cast<size_t>(sqlite3_column_bytes(statement, index)) == length &&
+    return stored != nullptr &&
+           static_cast<size_t>(sqlite3_column_bytes(statement, index)) == length &&
            memcmp(stored, text, length) == 0;
 }
 
@@ -588,13 +589,14 @@ ISDSC_STATUS storedDiscoveryEquals(long long portalId, const DiscoveryList &list
     int result;
     while (!differs && (result = sqlite3_step(statement)) == SQLITE_ROW) {
         const DiscoveryRecord *record = matched < list.count ? &list.records[matched] : nullptr;
-        differs = record == nullptr ||
-                  sqlite3_column_int64(statement, 0) != static_cast<long long>(matched) ||
-                  sqlite3_column_int64(statement, 1) != static_cast<long long>(record->targetOrdinal) ||
-                  !columnEquals(statement, 2, record->target) ||
-                  !columnEquals(statement, 3, record->address) ||
-                  sqlite3_column_int64(statement, 4) != static_cast<long long>(record->socket) ||
-                  sqlite3_column_int64(statement, 5) != static_cast<long long>(record->tag);
+        differs =
+            record == nullptr ||
+            sqlite3_column_int64(statement, 0) != static_cast<long long>(matched) ||
+            sqlite3_column_int64(statement, 1) != static_cast<long long>(record->targetOrdinal) ||
+            !columnEquals(statement, 2, record->target) ||
+            !columnEquals(statement, 3, record->address) ||
+            sqlite3_column_int64(statement, 4) != static_cast<long long>(record->socket) ||
+            sqlite3_column_int64(statement, 5) != static_cast<long long>(record->tag);
         matched++;
     }
     doneWith(statement);
