@@ -50,12 +50,13 @@ if grep -q '^TOOLS_STATIC_DEPENDENCIES:BOOL=ON' "$build/CMakeCache.txt" &&
   built_using=$(dpkg-deb --field "$deb" Built-Using)
   echo "Built-Using: $built_using"
   for source in libiscsi sqlite3 glibc; do
-    echo "$built_using" | grep -q "\b$source (= " || { echo "FAIL: Built-Using does not name $source"; exit 1; }
+    [[ " $built_using" == *" $source (= "* ]] || { echo "FAIL: Built-Using does not name $source"; exit 1; }
   done
   copyright="$scratch/root/usr/share/doc/iscsi-tools/copyright"
   grep -q 'reaches the tools only through a' "$copyright" || { echo "FAIL: no note in $copyright"; exit 1; }
   grep -q -- '--- libiscsi (= ' "$copyright" || { echo "FAIL: no libiscsi notice in $copyright"; exit 1; }
-  dpkg-deb --field "$deb" Description | grep -q 'rebuilt package' || { echo "FAIL: the description does not say what the package carries"; exit 1; }
+  description=$(dpkg-deb --field "$deb" Description)
+  [[ "$description" == *"rebuilt package"* ]] || { echo "FAIL: the description does not say what the package carries"; exit 1; }
 fi
 
 # The installed tools run.
