@@ -18,14 +18,15 @@
 #   - libstdc++ and libgcc linked statically into targetlogin, ovelin and
 #     tessmark (not into the tests, nor into sanitizer builds, whose runtime
 #     replaces the C++ allocation functions).
-# Off, the tools link the shared libiscsi, SQLite and C++ runtime.
+# Off, the tools link the shared libiscsi, SQLite and C++ runtime.  Windows
+# builds have their own settings (the executables carry the C++ runtime).
 if(WIN32)
-  return()
+  set(TOOLS_STATIC_DEPENDENCIES OFF)
+else()
+  option(TOOLS_STATIC_DEPENDENCIES
+         "Linux: link libiscsi, SQLite and the C++ runtime into the tools (they then load the C library alone)"
+         ON)
 endif()
-
-option(TOOLS_STATIC_DEPENDENCIES
-       "Linux: link libiscsi, SQLite and the C++ runtime into the tools (they then load the C library alone)"
-       ON)
 
 # The math functions Debian's SQLite calls (its SQL math functions).  A
 # function missing here would bring the math library back as a dependency:
