@@ -8,7 +8,9 @@
 #     libsqlite3-dev; a security update of either needs a rebuild of the
 #     tools (the Debian package names both in Built-Using);
 #   - libiscsi without its iSER transport, whose RDMA libraries come only
-#     as shared libraries (service_libiscsi/iser_transport_absent.cpp);
+#     as shared libraries (service_libiscsi/iser_transport_absent.cpp), and
+#     with its address lookups kept for the process
+#     (service_libiscsi/libiscsi_lookups_kept.cpp);
 #   - SQLite with its calls of the C math library renamed, so that the math
 #     library is loaded only if a statement ever calls a math function
 #     (service_libiscsi/sqlite_math_on_demand.cpp), and without the
@@ -63,10 +65,21 @@ function(tools_find_service_libraries)
   find_library(TOOLS_SQLITE3_ARCHIVE NAMES libsqlite3.a REQUIRED)
   find_program(TOOLS_OBJCOPY NAMES objcopy REQUIRED)
 
+  # libiscsi's archive, its address lookups renamed to tools_iscsi_NAME.
+  set(iscsi_renames ${CMAKE_BINARY_DIR}/libiscsi_lookup_renames.txt)
+  file(WRITE ${iscsi_renames} "getaddrinfo tools_iscsi_getaddrinfo\nfreeaddrinfo tools_iscsi_freeaddrinfo\n")
+  set(iscsi_renamed ${CMAKE_BINARY_DIR}/libiscsi_lookups_kept.a)
+  add_custom_command(OUTPUT ${iscsi_renamed}
+    COMMAND ${TOOLS_OBJCOPY} --redefine-syms=${iscsi_renames} ${TOOLS_LIBISCSI_ARCHIVE} ${iscsi_renamed}
+    DEPENDS ${TOOLS_LIBISCSI_ARCHIVE} ${iscsi_renames}
+    COMMENT "libiscsi's archive with its address lookups kept for the process"
+    VERBATIM)
+  add_custom_target(tools_libiscsi_archive DEPENDS ${iscsi_renamed})
   add_library(tools_libiscsi STATIC IMPORTED GLOBAL)
   set_target_properties(tools_libiscsi PROPERTIES
-    IMPORTED_LOCATION ${TOOLS_LIBISCSI_ARCHIVE}
+    IMPORTED_LOCATION ${iscsi_renamed}
     INTERFACE_INCLUDE_DIRECTORIES ${TOOLS_LIBISCSI_INCLUDE})
+  add_dependencies(tools_libiscsi tools_libiscsi_archive)
 
   # SQLite's archive, its math calls renamed to tools_sqlite_NAME and the
   # extensions' set-up routines to tools_sqlite_without_NAME.
