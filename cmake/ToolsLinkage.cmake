@@ -42,6 +42,25 @@ set(TOOLS_SQLITE_MATH_BINARY atan2 fmod pow)
 set(TOOLS_SQLITE_WITHOUT sqlite3Fts3Init sqlite3Fts5Init sqlite3RtreeInit sqlite3DbstatRegister
     sqlite3StmtVtabInit)
 
+# Defines the imported static library NAME: a copy of archive (made in the
+# build folder) whose symbols are renamed by renames, objcopy's lines "OLD
+# NEW", with the headers of include.
+function(tools_renamed_archive name archive include renames comment)
+  set(rename_file ${CMAKE_BINARY_DIR}/${name}_renames.txt)
+  file(WRITE ${rename_file} "${renames}")
+  set(renamed ${CMAKE_BINARY_DIR}/lib${name}.a)
+  add_custom_command(OUTPUT ${renamed}
+    COMMAND ${TOOLS_OBJCOPY} --redefine-syms=${rename_file} ${archive} ${renamed}
+    DEPENDS ${archive} ${rename_file}
+    COMMENT "${comment}"
+    VERBATIM)
+  add_custom_target(${name}_archive DEPENDS ${renamed})
+  add_library(${name} STATIC IMPORTED GLOBAL)
+  set_target_properties(${name} PROPERTIES IMPORTED_LOCATION ${renamed}
+                                           INTERFACE_INCLUDE_DIRECTORIES ${include})
+  add_dependencies(${name} ${name}_archive)
+endfunction()
+
 # Defines the imported targets tools_libiscsi and tools_sqlite3: the static
 # archives (SQLite's with its math calls renamed) or the shared libraries.
 function(tools_find_service_libraries)
@@ -66,20 +85,9 @@ function(tools_find_service_libraries)
   find_program(TOOLS_OBJCOPY NAMES objcopy REQUIRED)
 
   # libiscsi's archive, its address lookups renamed to tools_iscsi_NAME.
-  set(iscsi_renames ${CMAKE_BINARY_DIR}/libiscsi_lookup_renames.txt)
-  file(WRITE ${iscsi_renames} "getaddrinfo tools_iscsi_getaddrinfo\nfreeaddrinfo tools_iscsi_freeaddrinfo\n")
-  set(iscsi_renamed ${CMAKE_BINARY_DIR}/libiscsi_lookups_kept.a)
-  add_custom_command(OUTPUT ${iscsi_renamed}
-    COMMAND ${TOOLS_OBJCOPY} --redefine-syms=${iscsi_renames} ${TOOLS_LIBISCSI_ARCHIVE} ${iscsi_renamed}
-    DEPENDS ${TOOLS_LIBISCSI_ARCHIVE} ${iscsi_renames}
-    COMMENT "libiscsi's archive with its address lookups kept for the process"
-    VERBATIM)
-  add_custom_target(tools_libiscsi_archive DEPENDS ${iscsi_renamed})
-  add_library(tools_libiscsi STATIC IMPORTED GLOBAL)
-  set_target_properties(tools_libiscsi PROPERTIES
-    IMPORTED_LOCATION ${iscsi_renamed}
-    INTERFACE_INCLUDE_DIRECTORIES ${TOOLS_LIBISCSI_INCLUDE})
-  add_dependencies(tools_libiscsi tools_libiscsi_archive)
+  tools_renamed_archive(tools_libiscsi ${TOOLS_LIBISCSI_ARCHIVE} ${TOOLS_LIBISCSI_INCLUDE}
+    "getaddrinfo tools_iscsi_getaddrinfo\nfreeaddrinfo tools_iscsi_freeaddrinfo\n"
+    "libiscsi's archive with its address lookups kept for the process")
 
   # SQLite's archive, its math calls renamed to tools_sqlite_NAME and the
   # extensions' set-up routines to tools_sqlite_without_NAME.
@@ -90,20 +98,9 @@ function(tools_find_service_libraries)
   foreach(name IN LISTS TOOLS_SQLITE_WITHOUT)
     string(APPEND renames "${name} tools_sqlite_without_${name}\n")
   endforeach()
-  set(rename_file ${CMAKE_BINARY_DIR}/sqlite_math_renames.txt)
-  file(WRITE ${rename_file} "${renames}")
-  set(renamed ${CMAKE_BINARY_DIR}/libsqlite3_math_on_demand.a)
-  add_custom_command(OUTPUT ${renamed}
-    COMMAND ${TOOLS_OBJCOPY} --redefine-syms=${rename_file} ${TOOLS_SQLITE3_ARCHIVE} ${renamed}
-    DEPENDS ${TOOLS_SQLITE3_ARCHIVE} ${rename_file}
-    COMMENT "SQLite's archive with its math calls made on demand and without extensions"
-    VERBATIM)
-  add_custom_target(tools_sqlite3_archive DEPENDS ${renamed})
-  add_library(tools_sqlite3 STATIC IMPORTED GLOBAL)
-  set_target_properties(tools_sqlite3 PROPERTIES
-    IMPORTED_LOCATION ${renamed}
-    INTERFACE_INCLUDE_DIRECTORIES ${TOOLS_SQLITE3_INCLUDE})
-  add_dependencies(tools_sqlite3 tools_sqlite3_archive)
+  tools_renamed_archive(tools_sqlite3 ${TOOLS_SQLITE3_ARCHIVE} ${TOOLS_SQLITE3_INCLUDE} "${renames}"
+    "SQLite's archive with its math calls made on demand and without extensions")
+
   # The archives use dlopen (SQLite), threads and semaphores (libiscsi):
   # all in the C library.
   find_package(Threads REQUIRED)
