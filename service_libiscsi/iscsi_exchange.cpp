@@ -76,8 +76,12 @@ ISDSC_STATUS failureStatus(ExchangeStep step, FailureKind kind, int code, const 
 // The numeric "address:port" texts that libiscsi connects to, in the order
 // to try them.
 #define MAX_ENDPOINTS 4
+// A numeric address with its port: at most "[" + 45 characters of IPv6 + a
+// zone ("%" and an interface name or number) + "]:65535".  Every exchange
+// carries these, the logouts at exit too, one for each open session.
+#define ENDPOINT_TEXT_BYTES 96
 struct ResolvedEndpoints {
-    char text[MAX_ENDPOINTS][PORTAL_ADDRESS_BYTES + 16];
+    char text[MAX_ENDPOINTS][ENDPOINT_TEXT_BYTES];
     int count;
 };
 

@@ -283,70 +283,101 @@ ISDSC_STATUS removeRegistration(const PortalEndpoint &endpoint, bool *found, boo
     return status;
 }
 
-ISDSC_STATUS answerTargetInformation(const char *target, const char *mechanism,
+// The rows of the target asked about, read in one transaction for an
+// unbroken series of questions about it: a report asks seven, each twice by
+// the sizing rule.  Any other operation of the service ends the series (it
+// may change the store, or take long enough for another run to), and so does
+// a question about another target: the next question reads the store anew.
+struct TargetSnapshot {
+    bool held;
+    char target[ISCSI_NAME_BYTES];
+    unsigned long long storeChanges;  // storeChangeCount when read
+    TargetRows rows;
+};
+
+TargetSnapshot gTargetSnapshot;
+
+void forgetTargetSnapshot()
+{
+    if (gTargetSnapshot.held)
+        freeTargetRows(&gTargetSnapshot.rows);
+    gTargetSnapshot.held = false;
+}
+
+// The rows of target, from the snapshot when it holds them.
+ISDSC_STATUS snapshotOf(const char *target, const TargetRows **rows)
+{
+    if (!gTargetSnapshot.held || strcmp(gTargetSnapshot.target, target) != 0 ||
+        gTargetSnapshot.storeChanges != storeChangeCount()) {
+        forgetTargetSnapshot();
+        ISDSC_STATUS status = storeBegin(false);
+        if (status == ISDSC_SUCCESS)
+            status = storeReadTarget(target, &gTargetSnapshot.rows);
+        storeRollback();
+        if (status != ISDSC_SUCCESS)
+            return status;
+        gTargetSnapshot.storeChanges = storeChangeCount();
+        snprintf(gTargetSnapshot.target, sizeof gTargetSnapshot.target, "%s", target);
+        gTargetSnapshot.held = true;
+    }
+    *rows = &gTargetSnapshot.rows;
+    return ISDSC_SUCCESS;
+}
+
+ISDSC_STATUS answerTargetInformation(const TargetRows &rows, const char *mechanism,
                                      TARGET_INFORMATION_CLASS infoClass, Answer *answer)
 {
-    PortalRow *portals = nullptr;
-    size_t count = 0;
-    ISDSC_STATUS status = storePortalsOfTarget(target, &portals, &count);
-    if (status != ISDSC_SUCCESS)
-        return status;
+    const PortalRow *portals = rows.portals;
+    size_t count = rows.portalCount;
     if (count == 0)
         return SERVICE_TARGET_NOT_FOUND;
     char text[PORTAL_ADDRESS_BYTES + 32];
-    const PortalRow *chosen = &portals[0];
+    size_t chosen = 0;
     if (mechanism != nullptr) {
-        chosen = nullptr;
-        for (size_t i = 0; i < count && chosen == nullptr; i++)
+        chosen = count;
+        for (size_t i = 0; i < count && chosen == count; i++)
             if (formatDiscoveryMechanism(portals[i].address, portals[i].socket, text,
                                          sizeof text) &&
                 strcmp(text, mechanism) == 0)
-                chosen = &portals[i];
+                chosen = i;
     }
+    if (chosen == count)
+        return SERVICE_MECHANISM_NOT_FOUND;
     bool ok = true;
-    if (chosen == nullptr) {
-        status = SERVICE_MECHANISM_NOT_FOUND;
-    } else {
-        switch (infoClass) {
-        case DiscoveryMechanisms:
-            for (size_t i = 0; i < count && ok; i++) {
-                ok = formatDiscoveryMechanism(portals[i].address, portals[i].socket, text,
-                                              sizeof text) &&
-                     appendWideText(answer, text);
-            }
-            ok = ok && appendWideText(answer, "");
-            break;
-        case ProtocolType:
-            ok = appendUlong(answer, ISCSI_TCP_PROTOCOL_TYPE);
-            break;
-        case TargetAlias:
-            // A SendTargets answer carries no alias, and libiscsi keeps the
-            // one of a login response to itself.
-            ok = appendWideText(answer, "");
-            break;
-        case PortalGroups: {
-            DiscoveryList records = {nullptr, 0, 0};
-            status = storeTargetRecords(chosen->id, target, &records);
-            ok = status != ISDSC_SUCCESS || buildPortalGroups(records, answer);
-            freeDiscoveryList(&records);
-            break;
+    ISDSC_STATUS status = ISDSC_SUCCESS;
+    switch (infoClass) {
+    case DiscoveryMechanisms:
+        for (size_t i = 0; i < count && ok; i++) {
+            ok = formatDiscoveryMechanism(portals[i].address, portals[i].socket, text,
+                                          sizeof text) &&
+                 appendWideText(answer, text);
         }
-        case InitiatorName:
-            ok = appendWideText(answer, kInitiatorInstance) && appendWideText(answer, "");
-            break;
-        case TargetFlags:
-            ok = appendUlong(answer, 0);
-            break;
-        case LoginOptions:
-            ok = buildLoginOptions(chosen->login, answer);
-            break;
-        case PersistentTargetMappings:
-            status = SERVICE_NOT_SUPPORTED;
-            break;
-        }
+        ok = ok && appendWideText(answer, "");
+        break;
+    case ProtocolType:
+        ok = appendUlong(answer, ISCSI_TCP_PROTOCOL_TYPE);
+        break;
+    case TargetAlias:
+        // A SendTargets answer carries no alias, and libiscsi keeps the
+        // one of a login response to itself.
+        ok = appendWideText(answer, "");
+        break;
+    case PortalGroups:
+        ok = buildPortalGroups(rows.records[chosen], answer);
+        break;
+    case InitiatorName:
+        ok = appendWideText(answer, kInitiatorInstance) && appendWideText(answer, "");
+        break;
+    case TargetFlags:
+        ok = appendUlong(answer, 0);
+        break;
+    case LoginOptions:
+        ok = buildLoginOptions(portals[chosen].login, answer);
+        break;
+    case PersistentTargetMappings:
+        status = SERVICE_NOT_SUPPORTED;
+        break;
     }
-    memset(portals, 0, count * sizeof(PortalRow));
-    free(portals);
     if (status == ISDSC_SUCCESS && !ok)
         status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     return status;
@@ -360,6 +391,7 @@ ISDSC_STATUS availability()
 
 ISDSC_STATUS getVersionInformation(ISCSI_VERSION_INFO *VersionInfo)
 {
+    forgetTargetSnapshot();
     if (VersionInfo == nullptr)
         return ISDSC_ERROR_INVALID_PARAMETER;
     VersionInfo->MajorVersion = SERVICE_VERSION_MAJOR;
@@ -370,6 +402,7 @@ ISDSC_STATUS getVersionInformation(ISCSI_VERSION_INFO *VersionInfo)
 
 ISDSC_STATUS getInitiatorNodeName(WCHAR16 *InitiatorNodeName)
 {
+    forgetTargetSnapshot();
     if (InitiatorNodeName == nullptr)
         return ISDSC_ERROR_INVALID_PARAMETER;
     const char *name = nullptr;
@@ -383,6 +416,7 @@ ISDSC_STATUS getInitiatorNodeName(WCHAR16 *InitiatorNodeName)
 
 ISDSC_STATUS reportInitiatorList(ULONG *BufferSize, WCHAR16 *Buffer)
 {
+    forgetTargetSnapshot();
     if (BufferSize == nullptr)
         return ISDSC_ERROR_INVALID_PARAMETER;
     const ULONG needed = sizeof kInitiatorInstanceWide / sizeof(WCHAR16) + 1;
@@ -400,6 +434,7 @@ ISDSC_STATUS addSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorPort
                                  ISCSI_LOGIN_OPTIONS *LoginOptions,
                                  ISCSI_SECURITY_FLAGS SecurityFlags, ISCSI_TARGET_PORTALW *Portal)
 {
+    forgetTargetSnapshot();
     PortalRow row;
     memset(&row, 0, sizeof row);
     PortalEndpoint endpoint;
@@ -453,6 +488,7 @@ ISDSC_STATUS addSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorPort
 ISDSC_STATUS removeSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
                                     ISCSI_TARGET_PORTALW *Portal)
 {
+    forgetTargetSnapshot();
     (void)InitiatorPortNumber;  // a portal is known by its address and socket
     PortalEndpoint endpoint;
     char instance[PORTAL_ADDRESS_BYTES];
@@ -473,6 +509,7 @@ ISDSC_STATUS removeSendTargetPortal(WCHAR16 *InitiatorInstance, ULONG InitiatorP
 
 ISDSC_STATUS reportTargets(BOOLEAN ForceUpdate, ULONG *BufferSize, WCHAR16 *Buffer)
 {
+    forgetTargetSnapshot();
     if (BufferSize == nullptr)
         return ISDSC_ERROR_INVALID_PARAMETER;
     if (ForceUpdate) {
@@ -503,11 +540,11 @@ ISDSC_STATUS getTargetInformation(WCHAR16 *TargetName, WCHAR16 *DiscoveryMechani
     if (status != ISDSC_SUCCESS)
         return status;
     Answer answer = {nullptr, 0, 0};
-    status = storeBegin(false);
+    const TargetRows *rows = nullptr;
+    status = snapshotOf(query.target, &rows);
     if (status == ISDSC_SUCCESS)
-        status = answerTargetInformation(
-            query.target, query.hasMechanism ? query.mechanism : nullptr, InfoClass, &answer);
-    storeRollback();
+        status = answerTargetInformation(*rows, query.hasMechanism ? query.mechanism : nullptr,
+                                         InfoClass, &answer);
     if (status == ISDSC_SUCCESS)
         status = deliverTargetInformation(InfoClass, answer, BufferSize, Buffer);
     freeAnswer(&answer);
@@ -522,6 +559,7 @@ ISDSC_STATUS loginTarget(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
                          ISCSI_UNIQUE_SESSION_ID *UniqueSessionId,
                          ISCSI_UNIQUE_CONNECTION_ID *UniqueConnectionId)
 {
+    forgetTargetSnapshot();
     // Sessions of this service expose no devices, so an informational
     // session is an ordinary one.
     (void)IsInformationalSession;
@@ -579,6 +617,7 @@ ISDSC_STATUS loginTarget(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
 ISDSC_STATUS removePersistentTarget(WCHAR16 *InitiatorInstance, ULONG InitiatorPortNumber,
                                     WCHAR16 *TargetName, ISCSI_TARGET_PORTALW *Portal)
 {
+    forgetTargetSnapshot();
     PersistentLogin key;
     memset(&key, 0, sizeof key);
     PortalEndpoint endpoint;

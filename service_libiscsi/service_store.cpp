@@ -23,9 +23,26 @@ namespace {
 
 sqlite3 *gDatabase = nullptr;
 bool gInTransaction = false;
+// Counts the transactions this process committed and the connections it
+// opened (storeChangeCount).
+unsigned long long gChangeCount = 0;
 
 // 1: the first schema.  2: portals count their registrations (generation).
 const int kSchemaVersion = 2;
+
+// A new store's page size.  Every run reads the whole write-ahead log when
+// it opens the store, and a commit writes every page it changed: small pages
+// keep both short (a persistent login is a row of about 150 bytes).
+const int kNewStorePageSize = 1024;
+
+// The log is written back into the database (a checkpoint: two flushes to
+// the disk) once it holds this many bytes of pages.  Every run reads the
+// whole log when it opens the store, a little under a microsecond for each
+// kilobyte; a run of targetlogin writes about four pages a target (a
+// persistent login removed and recorded again).  256 KiB keeps that read
+// under a quarter of a millisecond and costs a run of 30 targets a
+// checkpoint every other time.
+const int kCheckpointBytes = 256 * 1024;
 
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS settings("
@@ -61,9 +78,81 @@ const char kUpgradeFromVersion1[] =
     "ALTER TABLE portals ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;";
 
 // The columns of a LoginSettings, in the order the tables hold them.
-#define LOGIN_COLUMNS                                                                              \
+#define LOGIN_COLUMNS_WITHOUT_SECRET                                                               \
     "version, specified, login_flags, auth_type, header_digest, data_digest, "                     \
-    "max_connections, time2wait, time2retain, username, password"
+    "max_connections, time2wait, time2retain, username"
+#define LOGIN_COLUMNS LOGIN_COLUMNS_WITHOUT_SECRET ", password"
+
+// The statements of the store.  Each is prepared once per connection and
+// kept: a run asks the same few questions many times, and compiling a
+// statement costs more than running it.
+enum StatementId {
+    STATEMENT_BEGIN_READ,
+    STATEMENT_BEGIN_WRITE,
+    STATEMENT_COMMIT,
+    STATEMENT_ROLLBACK,
+    STATEMENT_READ_SETTING,
+    STATEMENT_WRITE_SETTING,
+    STATEMENT_SAVE_PORTAL,
+    STATEMENT_READ_DISCOVERY,
+    STATEMENT_DELETE_DISCOVERY,
+    STATEMENT_INSERT_DISCOVERY,
+    STATEMENT_REMOVE_PORTAL,
+    STATEMENT_FIND_REGISTRATION,
+    STATEMENT_LIST_PORTALS,
+    STATEMENT_PORTALS_OF_TARGET,
+    STATEMENT_RECORDS_OF_TARGET,
+    STATEMENT_TARGET_NAMES,
+    STATEMENT_SAVE_PERSISTENT_LOGIN,
+    STATEMENT_REMOVE_PERSISTENT_LOGIN,
+    STATEMENT_COUNT_PERSISTENT_LOGINS,
+    STATEMENT_COUNT
+};
+
+const char *const kStatementTexts[STATEMENT_COUNT] = {
+    "BEGIN",
+    "BEGIN IMMEDIATE",
+    "COMMIT",
+    "ROLLBACK",
+    "SELECT value FROM settings WHERE name = ?1",
+    "INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)",
+    "INSERT INTO portals(address, socket, instance, port_number, " LOGIN_COLUMNS ") "
+    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
+    "ON CONFLICT(address, socket) DO UPDATE SET instance = excluded.instance, "
+    "port_number = excluded.port_number, version = excluded.version, "
+    "specified = excluded.specified, login_flags = excluded.login_flags, "
+    "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
+    "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
+    "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
+    "username = excluded.username, password = excluded.password, "
+    "generation = generation + 1 "
+    "RETURNING id",
+    "SELECT record, target_ordinal, target, address, socket, tag FROM discovered "
+    "WHERE portal_id = ?1 ORDER BY record",
+    "DELETE FROM discovered WHERE portal_id = ?1",
+    "INSERT INTO discovered(portal_id, record, target_ordinal, target, address, socket, tag) "
+    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+    "DELETE FROM portals WHERE address = ?1 AND socket = ?2",
+    "SELECT id, generation FROM portals WHERE address = ?1 AND socket = ?2",
+    "SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS " FROM portals ORDER BY id",
+    // The answers about a target never carry its portals' secrets: they are
+    // not read for them.
+    "SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS_WITHOUT_SECRET
+    ", x'' FROM portals WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) "
+    "ORDER BY id",
+    "SELECT portal_id, target_ordinal, address, socket, tag FROM discovered "
+    "WHERE target = ?1 ORDER BY portal_id, record",
+    "SELECT target FROM discovered GROUP BY target "
+    "ORDER BY MIN(portal_id * 1048576 + target_ordinal)",
+    "INSERT OR REPLACE INTO persistent_logins(target, instance, port_number, address, "
+    "socket, " LOGIN_COLUMNS ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
+    "?13, ?14, ?15, ?16)",
+    "DELETE FROM persistent_logins WHERE target = ?1 AND instance = ?2 AND "
+    "port_number = ?3 AND address = ?4 AND socket = ?5",
+    "SELECT COUNT(*) FROM persistent_logins WHERE ?1 IS NULL OR target = ?1",
+};
+
+sqlite3_stmt *gStatements[STATEMENT_COUNT];
 
 // Countdown of store calls until an injected failure; -1: none.
 int gFailureCountdown = -1;
@@ -122,12 +211,73 @@ ISDSC_STATUS prepare(const char *sql, sqlite3_stmt **statement)
     return result == SQLITE_OK ? ISDSC_SUCCESS : fail(result);
 }
 
-// Steps a statement that returns no rows, then finalizes it.
+// The kept statement `id`, prepared on its first use.  Counts as one store
+// call for the failure injection, as preparing it every time did.
+ISDSC_STATUS statementFor(StatementId id, sqlite3_stmt **statement)
+{
+    *statement = nullptr;
+    if (injectedFailure())
+        return fail(SQLITE_IOERR);
+    if (gStatements[id] == nullptr) {
+        int result = sqlite3_prepare_v3(gDatabase, kStatementTexts[id], -1,
+                                        SQLITE_PREPARE_PERSISTENT, &gStatements[id], nullptr);
+        if (result != SQLITE_OK) {
+            sqlite3_finalize(gStatements[id]);
+            gStatements[id] = nullptr;
+            return fail(result);
+        }
+    }
+    *statement = gStatements[id];
+    return ISDSC_SUCCESS;
+}
+
+// Makes a kept statement ready for its next use; nothing it was bound to is
+// referred to any more.
+void doneWith(sqlite3_stmt *statement)
+{
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+}
+
+// Steps a statement that returns no rows, then makes it ready again.
 ISDSC_STATUS runToEnd(sqlite3_stmt *statement)
 {
     int result = sqlite3_step(statement);
-    sqlite3_finalize(statement);
+    doneWith(statement);
     return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
+// Runs one of the transaction statements (a store call).
+ISDSC_STATUS runKept(StatementId id)
+{
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = statementFor(id, &statement);
+    return status == ISDSC_SUCCESS ? runToEnd(statement) : status;
+}
+
+// Ends the open transaction, if any, taking back what it changed.  Never an
+// injected failure: this is how failures end.
+void rollBack()
+{
+    if (gStatements[STATEMENT_ROLLBACK] == nullptr &&
+        sqlite3_prepare_v3(gDatabase, kStatementTexts[STATEMENT_ROLLBACK], -1,
+                           SQLITE_PREPARE_PERSISTENT, &gStatements[STATEMENT_ROLLBACK],
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(gStatements[STATEMENT_ROLLBACK]);
+        gStatements[STATEMENT_ROLLBACK] = nullptr;
+        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+        return;
+    }
+    sqlite3_step(gStatements[STATEMENT_ROLLBACK]);
+    sqlite3_reset(gStatements[STATEMENT_ROLLBACK]);
+}
+
+void finalizeStatements()
+{
+    for (sqlite3_stmt *&statement : gStatements) {
+        sqlite3_finalize(statement);
+        statement = nullptr;
+    }
 }
 
 void bindText(sqlite3_stmt *statement, int index, const char *text)
@@ -299,7 +449,7 @@ ISDSC_STATUS resolveStateDirectory(const char *path, int directory, char *out)
 
 // Opens the SQLite connection to the checked store in directory (a path
 // without links) and sets it up.
-ISDSC_STATUS connectStore(const char *directory, bool walMode)
+ISDSC_STATUS connectStore(const char *directory, const StoreHeader &header)
 {
     char path[PATH_MAX + 16];
     int written = snprintf(path, sizeof path, "%s/" STORE_FILE_NAME, directory);
@@ -309,6 +459,10 @@ ISDSC_STATUS connectStore(const char *directory, bool walMode)
 #ifdef SQLITE_OPEN_NOFOLLOW
     flags |= SQLITE_OPEN_NOFOLLOW;
 #endif
+    // The page cache takes memory page by page as the store needs it, not
+    // twenty pages at once (a process-wide setting, refused without harm
+    // once SQLite is in use).
+    sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
     int result = sqlite3_open_v2(path, &gDatabase, flags, nullptr);
     if (result != SQLITE_OK) {
         sqlite3_close(gDatabase);
@@ -321,11 +475,20 @@ ISDSC_STATUS connectStore(const char *directory, bool walMode)
     // synchronous=NORMAL a killed process loses nothing it committed; only a
     // power cut may take back the last commits, never the database's
     // consistency.  Every run is the first connection and rebuilds its index
-    // from the whole log, so the log is checkpointed early and kept short.
-    ISDSC_STATUS status = walMode ? ISDSC_SUCCESS : execute("PRAGMA journal_mode=WAL");
+    // from the log, which costs it a little for each page there; a
+    // checkpoint empties the log, and costs two flushes to the disk.
+    // A new store gets its page size before its first page is written.
+    char setUp[96];
+    snprintf(setUp, sizeof setUp, "PRAGMA page_size=%d; PRAGMA journal_mode=WAL;",
+             kNewStorePageSize);
+    ISDSC_STATUS status = header.walMode ? ISDSC_SUCCESS : execute(setUp);
     if (status == ISDSC_SUCCESS)
-        status = execute("PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
-                         "PRAGMA wal_autocheckpoint=100; PRAGMA journal_size_limit=1048576;");
+        status = execute("PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=2097152;");
+    if (status == ISDSC_SUCCESS) {
+        unsigned pageSize = header.pageSize != 0 ? header.pageSize : kNewStorePageSize;
+        sqlite3_db_config(gDatabase, SQLITE_DBCONFIG_ENABLE_FKEY, 1, nullptr);
+        sqlite3_wal_autocheckpoint(gDatabase, static_cast<int>(kCheckpointBytes / pageSize));
+    }
     if (status == ISDSC_SUCCESS)
         status = createSchema();
     if (status != ISDSC_SUCCESS) {
@@ -346,17 +509,17 @@ ISDSC_STATUS openStore()
     if (status != ISDSC_SUCCESS)
         return status;
     status = resolveStateDirectory(directory, directoryDescriptor, resolved);
-    bool walMode = false;
+    StoreHeader header = {false, 0};
     if (status == ISDSC_SUCCESS)
-        status = prepareStoreFiles(directoryDescriptor, &walMode);
+        status = prepareStoreFiles(directoryDescriptor, &header);
     // Two connections that switch one new file to WAL mode at once both have
     // to raise a shared lock to a write lock; SQLite then fails one of them
     // at once, without the busy handler.  So a new store is set up by one run
     // at a time, and the others wait for it.
-    if (status == ISDSC_SUCCESS && !walMode)
+    if (status == ISDSC_SUCCESS && !header.walMode)
         status = lockStoreSetUp(directoryDescriptor);
     if (status == ISDSC_SUCCESS)
-        status = connectStore(resolved, walMode);
+        status = connectStore(resolved, header);
     close(directoryDescriptor);
     return status;
 }
@@ -375,7 +538,7 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
             PortalRow *grown =
                 static_cast<PortalRow *>(realloc(*rows, capacity * sizeof(PortalRow)));
             if (grown == nullptr) {
-                sqlite3_finalize(statement);
+                doneWith(statement);
                 free(*rows);
                 *rows = nullptr;
                 *count = 0;
@@ -394,7 +557,7 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
         columnLogin(statement, 5, &row->login);
         (*count)++;
     }
-    sqlite3_finalize(statement);
+    doneWith(statement);
     if (result != SQLITE_DONE) {
         free(*rows);
         *rows = nullptr;
@@ -404,41 +567,121 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
     return ISDSC_SUCCESS;
 }
 
+bool columnEquals(sqlite3_stmt *statement, int index, const char *text)
+{
+    const unsigned char *stored = sqlite3_column_text(statement, index);
+    size_t length = strlen(text);
+    return stored != nullptr &&
+           static_cast<size_t>(sqlite3_column_bytes(statement, index)) == length &&
+           memcmp(stored, text, length) == 0;
+}
+
+// Whether portal portalId's stored discovery is list, record for record.
+ISDSC_STATUS storedDiscoveryEquals(long long portalId, const DiscoveryList &list, bool *same)
+{
+    *same = false;
+    sqlite3_stmt *statement = nullptr;
+    ISDSC_STATUS status = statementFor(STATEMENT_READ_DISCOVERY, &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    sqlite3_bind_int64(statement, 1, portalId);
+    size_t matched = 0;
+    bool differs = false;
+    int result;
+    while (!differs && (result = sqlite3_step(statement)) == SQLITE_ROW) {
+        const DiscoveryRecord *record = matched < list.count ? &list.records[matched] : nullptr;
+        differs =
+            record == nullptr ||
+            sqlite3_column_int64(statement, 0) != static_cast<long long>(matched) ||
+            sqlite3_column_int64(statement, 1) != static_cast<long long>(record->targetOrdinal) ||
+            !columnEquals(statement, 2, record->target) ||
+            !columnEquals(statement, 3, record->address) ||
+            sqlite3_column_int64(statement, 4) != static_cast<long long>(record->socket) ||
+            sqlite3_column_int64(statement, 5) != static_cast<long long>(record->tag);
+        matched++;
+    }
+    doneWith(statement);
+    if (differs)
+        return ISDSC_SUCCESS;
+    if (result != SQLITE_DONE)
+        return fail(result);
+    *same = matched == list.count;
+    return ISDSC_SUCCESS;
+}
+
+// Gathers the records of target that a statement returns as portal_id,
+// target_ordinal, address, socket and tag, ordered by portal and answer
+// order, into the list of their portal in rows (ordered by id too).  Records
+// of portals that rows does not hold are passed over.
+ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, TargetRows *rows)
+{
+    size_t portal = 0;
+    int result;
+    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
+        long long portalId = sqlite3_column_int64(statement, 0);
+        while (portal < rows->portalCount && rows->portals[portal].id < portalId)
+            portal++;
+        if (portal == rows->portalCount || rows->portals[portal].id != portalId)
+            continue;
+        DiscoveryRecord record;
+        memset(&record, 0, sizeof record);
+        snprintf(record.target, sizeof record.target, "%s", target);
+        record.targetOrdinal = columnUlong(statement, 1);
+        if (!columnReadableText(statement, 2, record.address, sizeof record.address))
+            continue;
+        record.socket = static_cast<USHORT>(sqlite3_column_int(statement, 3));
+        record.tag = columnUlong(statement, 4);
+        if (!appendDiscoveryRecord(&rows->records[portal], record)) {
+            doneWith(statement);
+            return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+        }
+    }
+    doneWith(statement);
+    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+}
+
 }  // namespace
 
 ISDSC_STATUS storeBegin(bool write)
 {
     gBusyTimedOut = false;
     if (gDatabase == nullptr) {
+        gChangeCount++;
         ISDSC_STATUS status = openStore();
         if (status != ISDSC_SUCCESS)
             return status;
     }
-    ISDSC_STATUS status = execute(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    ISDSC_STATUS status = runKept(write ? STATEMENT_BEGIN_WRITE : STATEMENT_BEGIN_READ);
     gInTransaction = status == ISDSC_SUCCESS;
     return status;
 }
 
 ISDSC_STATUS storeCommit()
 {
-    ISDSC_STATUS status = execute("COMMIT");
+    gChangeCount++;
+    ISDSC_STATUS status = runKept(STATEMENT_COMMIT);
     if (status != ISDSC_SUCCESS)
-        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+        rollBack();
     gInTransaction = false;
     return status;
+}
+
+unsigned long long storeChangeCount()
+{
+    return gChangeCount;
 }
 
 void storeRollback()
 {
     if (gDatabase != nullptr && gInTransaction)
-        sqlite3_exec(gDatabase, "ROLLBACK", nullptr, nullptr, nullptr);
+        rollBack();
     gInTransaction = false;
 }
 
 ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare("SELECT value FROM settings WHERE name = ?1", &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_READ_SETTING, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, name);
@@ -446,15 +689,14 @@ ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *fo
     *found = result == SQLITE_ROW;
     if (*found)
         columnText(statement, 0, out, room);
-    sqlite3_finalize(statement);
+    doneWith(statement);
     return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
 }
 
 ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status =
-        prepare("INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)", &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_WRITE_SETTING, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, name);
@@ -465,19 +707,7 @@ ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value)
 ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status =
-        prepare("INSERT INTO portals(address, socket, instance, port_number, " LOGIN_COLUMNS ") "
-                "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
-                "ON CONFLICT(address, socket) DO UPDATE SET instance = excluded.instance, "
-                "port_number = excluded.port_number, version = excluded.version, "
-                "specified = excluded.specified, login_flags = excluded.login_flags, "
-                "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
-                "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
-                "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
-                "username = excluded.username, password = excluded.password, "
-                "generation = generation + 1 "
-                "RETURNING id",
-                &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_SAVE_PORTAL, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, row.address);
@@ -490,23 +720,28 @@ ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
         *id = sqlite3_column_int64(statement, 0);
         result = sqlite3_step(statement);
     }
-    sqlite3_finalize(statement);
+    doneWith(statement);
     return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
 }
 
 ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list)
 {
+    // A discovery that found what the last one found changes nothing: the
+    // store is not written (each write grows the log that the next run
+    // reads when it opens the store).
+    bool same = false;
+    ISDSC_STATUS status = storedDiscoveryEquals(portalId, list, &same);
+    if (status != ISDSC_SUCCESS || same)
+        return status;
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare("DELETE FROM discovered WHERE portal_id = ?1", &statement);
+    status = statementFor(STATEMENT_DELETE_DISCOVERY, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     sqlite3_bind_int64(statement, 1, portalId);
     status = runToEnd(statement);
     if (status != ISDSC_SUCCESS)
         return status;
-    status = prepare("INSERT INTO discovered(portal_id, record, target_ordinal, target, address, "
-                     "socket, tag) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
-                     &statement);
+    status = statementFor(STATEMENT_INSERT_DISCOVERY, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     for (size_t i = 0; i < list.count; i++) {
@@ -521,19 +756,18 @@ ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list
         sqlite3_bind_int64(statement, 7, record.tag);
         int result = sqlite3_step(statement);
         if (result != SQLITE_DONE) {
-            sqlite3_finalize(statement);
+            doneWith(statement);
             return fail(result);
         }
     }
-    sqlite3_finalize(statement);
+    doneWith(statement);
     return ISDSC_SUCCESS;
 }
 
 ISDSC_STATUS storeRemovePortal(const char *address, USHORT socket, bool *found)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status =
-        prepare("DELETE FROM portals WHERE address = ?1 AND socket = ?2", &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_REMOVE_PORTAL, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, address);
@@ -548,8 +782,7 @@ ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalReg
     seen->id = 0;
     seen->generation = 0;
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare(
-        "SELECT id, generation FROM portals WHERE address = ?1 AND socket = ?2", &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_FIND_REGISTRATION, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, address);
@@ -559,75 +792,60 @@ ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalReg
         seen->id = sqlite3_column_int64(statement, 0);
         seen->generation = sqlite3_column_int64(statement, 1);
     }
-    sqlite3_finalize(statement);
+    doneWith(statement);
     return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
 }
 
 ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status =
-        prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS
-                " FROM portals ORDER BY id",
-                &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_LIST_PORTALS, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     return collectPortals(statement, rows, count);
 }
 
-ISDSC_STATUS storePortalsOfTarget(const char *target, PortalRow **rows, size_t *count)
+ISDSC_STATUS storeReadTarget(const char *target, TargetRows *out)
 {
+    memset(out, 0, sizeof *out);
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status =
-        prepare("SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS " FROM portals "
-                "WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) ORDER BY id",
-                &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_PORTALS_OF_TARGET, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, target);
-    return collectPortals(statement, rows, count);
+    status = collectPortals(statement, &out->portals, &out->portalCount);
+    if (status == ISDSC_SUCCESS && out->portalCount > 0) {
+        out->records =
+            static_cast<DiscoveryList *>(calloc(out->portalCount, sizeof(DiscoveryList)));
+        if (out->records == nullptr)
+            status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
+    }
+    if (status == ISDSC_SUCCESS && out->portalCount > 0)
+        status = statementFor(STATEMENT_RECORDS_OF_TARGET, &statement);
+    if (status == ISDSC_SUCCESS && out->portalCount > 0) {
+        bindText(statement, 1, target);
+        status = collectTargetRecords(statement, target, out);
+    }
+    if (status != ISDSC_SUCCESS)
+        freeTargetRows(out);
+    return status;
 }
 
-ISDSC_STATUS storeTargetRecords(long long portalId, const char *target, DiscoveryList *out)
+void freeTargetRows(TargetRows *rows)
 {
-    sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare("SELECT target_ordinal, address, socket, tag FROM discovered "
-                                  "WHERE portal_id = ?1 AND target = ?2 ORDER BY record",
-                                  &statement);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    sqlite3_bind_int64(statement, 1, portalId);
-    bindText(statement, 2, target);
-    int result;
-    while ((result = sqlite3_step(statement)) == SQLITE_ROW) {
-        DiscoveryRecord record;
-        memset(&record, 0, sizeof record);
-        snprintf(record.target, sizeof record.target, "%s", target);
-        record.targetOrdinal = columnUlong(statement, 0);
-        if (!columnReadableText(statement, 1, record.address, sizeof record.address))
-            continue;
-        record.socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
-        record.tag = columnUlong(statement, 3);
-        if (!appendDiscoveryRecord(out, record)) {
-            sqlite3_finalize(statement);
-            freeDiscoveryList(out);
-            return ISDSC_ERROR_NOT_ENOUGH_MEMORY;
-        }
-    }
-    sqlite3_finalize(statement);
-    if (result != SQLITE_DONE) {
-        freeDiscoveryList(out);
-        return fail(result);
-    }
-    return ISDSC_SUCCESS;
+    for (size_t i = 0; rows->records != nullptr && i < rows->portalCount; i++)
+        freeDiscoveryList(&rows->records[i]);
+    free(rows->records);
+    if (rows->portals != nullptr)
+        memset(rows->portals, 0, rows->portalCount * sizeof(PortalRow));
+    free(rows->portals);
+    memset(rows, 0, sizeof *rows);
 }
 
 ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name), void *context)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare("SELECT target FROM discovered GROUP BY target "
-                                  "ORDER BY MIN(portal_id * 1048576 + target_ordinal)",
-                                  &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_TARGET_NAMES, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     int result;
@@ -636,18 +854,14 @@ ISDSC_STATUS storeVisitTargetNames(void (*visit)(void *context, const char *name
         if (columnReadableText(statement, 0, name, sizeof name) && name[0] != 0)
             visit(context, name);
     }
-    sqlite3_finalize(statement);
+    doneWith(statement);
     return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
 }
 
 ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare(
-        "INSERT OR REPLACE INTO persistent_logins(target, instance, port_number, address, "
-        "socket, " LOGIN_COLUMNS ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-        "?13, ?14, ?15, ?16)",
-        &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_SAVE_PERSISTENT_LOGIN, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, login.target);
@@ -662,10 +876,7 @@ ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login)
 ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status =
-        prepare("DELETE FROM persistent_logins WHERE target = ?1 AND instance = ?2 AND "
-                "port_number = ?3 AND address = ?4 AND socket = ?5",
-                &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_REMOVE_PERSISTENT_LOGIN, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, key.target);
@@ -683,6 +894,7 @@ ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
 void storeClose()
 {
     storeRollback();
+    finalizeStatements();
     if (gDatabase != nullptr)
         sqlite3_close(gDatabase);
     gDatabase = nullptr;
@@ -691,15 +903,14 @@ void storeClose()
 ISDSC_STATUS storeCountPersistentLogins(const char *target, size_t *count)
 {
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = prepare(
-        "SELECT COUNT(*) FROM persistent_logins WHERE ?1 IS NULL OR target = ?1", &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_COUNT_PERSISTENT_LOGINS, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     if (target != nullptr)
         bindText(statement, 1, target);
     int result = sqlite3_step(statement);
     *count = result == SQLITE_ROW ? static_cast<size_t>(sqlite3_column_int64(statement, 0)) : 0;
-    sqlite3_finalize(statement);
+    doneWith(statement);
     return result == SQLITE_ROW ? ISDSC_SUCCESS : fail(result);
 }
 

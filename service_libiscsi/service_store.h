@@ -48,6 +48,9 @@ ISDSC_STATUS storeBegin(bool write);
 ISDSC_STATUS storeCommit();
 // Rolls back the open transaction, if any.
 void storeRollback();
+// Grows with every transaction this process commits and every connection
+// it opens: what was read before it grew may be out of date.
+unsigned long long storeChangeCount();
 
 // Settings: small named texts (the generated node name).
 ISDSC_STATUS storeReadSetting(const char *name, char *out, size_t room, bool *found);
@@ -73,11 +76,20 @@ ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalReg
 // Every registered portal, in registration order, as a heap array the caller
 // frees with free(); *rows is null when there are none.
 ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count);
-// The portals whose discovery found target, in registration order (heap
-// array as above).
-ISDSC_STATUS storePortalsOfTarget(const char *target, PortalRow **rows, size_t *count);
-// What portal portalId's discovery found for target, in answer order.
-ISDSC_STATUS storeTargetRecords(long long portalId, const char *target, DiscoveryList *out);
+// What the store holds about one target, read at once: the portals whose
+// discovery found it, in registration order, and for each of them
+// (records[i] for portals[i]) what that discovery found for the target, in
+// answer order.  The portals' CHAP secrets are not read (passwordLength 0).
+struct TargetRows {
+    PortalRow *portals;
+    size_t portalCount;
+    DiscoveryList *records;
+};
+
+// Fills *out (no portals: the store knows no such target); the caller frees
+// it with freeTargetRows.
+ISDSC_STATUS storeReadTarget(const char *target, TargetRows *out);
+void freeTargetRows(TargetRows *rows);
 
 // Calls visit(context, name) for each discovered target once, ordered by the
 // portal that found it first and its place in that portal's answer.

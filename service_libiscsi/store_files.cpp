@@ -72,24 +72,30 @@ ISDSC_STATUS openDatabaseFile(int directory, int *descriptor)
     return SERVICE_STORE_FAILED;
 }
 
-// A database in write-ahead-log mode has 2 in bytes 18 and 19 of its header;
-// a new, empty file has no header yet.
-bool inWalMode(int descriptor)
+// What the database's header tells: a database in write-ahead-log mode has
+// 2 in bytes 18 and 19; bytes 16 and 17 hold the page size (1: 65536).  A
+// new, empty file has no header yet.
+void readHeader(int descriptor, StoreHeader *header)
 {
-    unsigned char header[20];
-    return pread(descriptor, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
-           header[18] == 2 && header[19] == 2;
+    unsigned char bytes[20];
+    header->walMode = false;
+    header->pageSize = 0;
+    if (pread(descriptor, bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        return;
+    header->walMode = bytes[18] == 2 && bytes[19] == 2;
+    unsigned size = static_cast<unsigned>(bytes[16]) << 8 | bytes[17];
+    header->pageSize = size == 1 ? 65536u : size;
 }
 
 }  // namespace
 
-ISDSC_STATUS prepareStoreFiles(int directory, bool *walMode)
+ISDSC_STATUS prepareStoreFiles(int directory, StoreHeader *header)
 {
     int database = -1;
     ISDSC_STATUS status = openDatabaseFile(directory, &database);
     if (status != ISDSC_SUCCESS)
         return status;
-    *walMode = inWalMode(database);
+    readHeader(database, header);
     // Closed before SQLite opens the file: a second descriptor of this
     // process on the database would drop SQLite's locks when it is closed.
     close(database);

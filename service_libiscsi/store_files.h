@@ -14,11 +14,15 @@
 // service.db when it is missing, with permissions for its owner alone
 // whatever the umask (SQLite gives the -wal and -shm files it creates the
 // database's permissions).  Each file that exists must be a regular file of
-// the effective user that no one else may read or write.  Writes to
-// *walMode whether service.db is a write-ahead-log database already.
-// Returns 0, SERVICE_STORE_IS_LINK, SERVICE_STORE_NOT_OWNED,
-// SERVICE_STORE_NOT_PRIVATE, SERVICE_STORE_FAILED (not a regular file) or
-// another status.
-ISDSC_STATUS prepareStoreFiles(int directory, bool *walMode);
+// the effective user that no one else may read or write.  Fills *header from
+// service.db's header.  Returns 0, SERVICE_STORE_IS_LINK,
+// SERVICE_STORE_NOT_OWNED, SERVICE_STORE_NOT_PRIVATE, SERVICE_STORE_FAILED
+// (not a regular file) or another status.
+struct StoreHeader {
+    bool walMode;       // a write-ahead-log database already
+    unsigned pageSize;  // 0: a new store
+};
+
+ISDSC_STATUS prepareStoreFiles(int directory, StoreHeader *header);
 
 #endif  // SERVICE_LIBISCSI_STORE_FILES_H

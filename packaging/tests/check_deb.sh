@@ -37,6 +37,34 @@ recommends=$(sed -n 's/^ Recommends: //p' "$scratch/info")
 echo "Recommends: $recommends"
 echo "$recommends" | grep -qw 'open-iscsi' || { echo "FAIL: open-iscsi is not recommended"; exit 1; }
 
+# A build that links its libraries in (TOOLS_STATIC_DEPENDENCIES) needs the C
+# library alone, and the package says what it carries: Built-Using, and the
+# copyright file with the libraries' notices.
+if grep -q '^TOOLS_STATIC_DEPENDENCIES:BOOL=ON' "$build/CMakeCache.txt" &&
+   ! grep -q '^TOOLS_SANITIZE:BOOL=ON' "$build/CMakeCache.txt"; then
+  for program in usr/sbin/targetlogin usr/sbin/ovelin usr/bin/tessmark; do
+    needed=$(readelf -d "$scratch/root/$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+    # The dynamic loader may be named too (the unwinder asks it for object
+    # tables); it is loaded with every dynamic executable anyway.
+    needed=$(echo "$needed" | sed 's/ld-linux[^ ]* //')
+    case "$program:$needed" in
+      usr/bin/tessmark:) ;;
+      usr/sbin/*:"libc.so.6 ") ;;
+      *) echo "FAIL: $program needs more than the C library: $needed"; exit 1 ;;
+    esac
+  done
+  built_using=$(dpkg-deb --field "$deb" Built-Using)
+  echo "Built-Using: $built_using"
+  for source in libiscsi sqlite3 glibc; do
+    [[ " $built_using" == *" $source (= "* ]] || { echo "FAIL: Built-Using does not name $source"; exit 1; }
+  done
+  copyright="$scratch/root/usr/share/doc/iscsi-tools/copyright"
+  grep -q 'reaches the tools only through a' "$copyright" || { echo "FAIL: no note in $copyright"; exit 1; }
+  grep -q -- '--- libiscsi (= ' "$copyright" || { echo "FAIL: no libiscsi notice in $copyright"; exit 1; }
+  description=$(dpkg-deb --field "$deb" Description)
+  [[ "$description" == *"rebuilt package"* ]] || { echo "FAIL: the description does not say what the package carries"; exit 1; }
+fi
+
 # The installed tools run.
 out=$(TESSMARK_ATOM_TABLE="$table" "$scratch/root/usr/bin/tessmark" add deb-marker)
 case "$out" in "New Atom: "[1-9]*) ;; *) echo "FAIL: tessmark add printed: $out"; exit 1 ;; esac

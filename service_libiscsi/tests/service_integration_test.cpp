@@ -599,6 +599,151 @@ TEST_F(ServiceOnTargets, AStoreFailureAtAnyStepLeavesTheStoreAsItWas)
     EXPECT_EQ(targetList(false, &listed).size(), 3u);
 }
 
+// The questions about one target are answered from one read of the store,
+// kept until the caller does anything else or this process changes the store:
+// an answer never shows a store older than this process's own last change.
+TEST_F(ServiceOnTargets, AnswersAboutATargetFollowThisProcesssChanges)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    std::vector<unsigned char> data;
+    ASSERT_EQ(queryInformation(kTargetA, nullptr, DiscoveryMechanisms, &data), 0u);
+
+    // A change made through the store itself, between two questions.
+    PortalRow extra;
+    memset(&extra, 0, sizeof extra);
+    snprintf(extra.address, sizeof extra.address, "127.0.0.2");
+    extra.socket = 3260;
+    extra.portNumber = ISCSI_ANY_INITIATOR_PORT;
+    long long id = 0;
+    ASSERT_EQ(storeBegin(true), 0u);
+    ASSERT_EQ(storeSavePortal(extra, &id), 0u);
+    DiscoveryRecord record;
+    memset(&record, 0, sizeof record);
+    snprintf(record.target, sizeof record.target, "%s", kTargetA);
+    snprintf(record.address, sizeof record.address, "127.0.0.9");
+    record.socket = 3261;
+    record.tag = 7;
+    DiscoveryList found = {&record, 1, 1};
+    ASSERT_EQ(storeReplaceDiscovery(id, found), 0u);
+    ASSERT_EQ(storeCommit(), 0u);
+    ASSERT_EQ(queryInformation(kTargetA, nullptr, DiscoveryMechanisms, &data), 0u);
+    std::vector<std::string> mechanisms;
+    const WCHAR16 *texts = reinterpret_cast<const WCHAR16 *>(data.data());
+    for (size_t at = 0; texts[at] != 0; at += mechanisms.back().size() + 1)
+        mechanisms.push_back(narrow(texts + at));
+    const std::string first = "SendTargets 127.0.0.1:" + std::to_string(tgt_.port);
+    EXPECT_EQ(mechanisms, (std::vector<std::string>{first, "SendTargets 127.0.0.2:3260"}));
+
+    // Each portal's answer is its own discovery's records.
+    struct Case {
+        std::string mechanism;
+        std::string address;
+        int socket;
+    };
+    const Case cases[] = {{first, "127.0.0.1", tgt_.port},
+                          {"SendTargets 127.0.0.2:3260", "127.0.0.9", 3261}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.mechanism);
+        std::u16string mechanism = wide(c.mechanism);
+        ASSERT_EQ(queryInformation(kTargetA, mechanism.c_str(), PortalGroups, &data), 0u);
+        ASSERT_EQ(data.size(), 4u + portalGroupStride(1));
+        ISCSI_TARGET_PORTALW portal;
+        memcpy(&portal, data.data() + 8, sizeof portal);
+        EXPECT_EQ(narrow(portal.Address), c.address);
+        EXPECT_EQ(portal.Socket, c.socket);
+    }
+
+    // A change made through an operation.
+    ISCSI_TARGET_PORTALW removed = portalRecord("127.0.0.2", 3260);
+    ASSERT_EQ(RemoveIScsiSendTargetPortalW(nullptr, ISCSI_ANY_INITIATOR_PORT, &removed), 0u);
+    std::u16string gone = wide("SendTargets 127.0.0.2:3260");
+    EXPECT_EQ(queryInformation(kTargetA, gone.c_str(), PortalGroups, &data),
+              SERVICE_MECHANISM_NOT_FOUND);
+    ISCSI_TARGET_PORTALW portal = portalRecord("127.0.0.1", tgt_.port);
+    ASSERT_EQ(RemoveIScsiSendTargetPortalW(nullptr, ISCSI_ANY_INITIATOR_PORT, &portal), 0u);
+    EXPECT_EQ(queryInformation(kTargetA, nullptr, ProtocolType, &data), SERVICE_TARGET_NOT_FOUND);
+}
+
+// What another run changes between two questions about one target is seen
+// from the caller's next other operation on: the questions of one report
+// agree with each other.
+TEST_F(ServiceOnTargets, AnotherRunsChangeIsSeenAfterTheQuestionsAboutATarget)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    std::vector<unsigned char> data;
+    ASSERT_EQ(queryInformation(kTargetB, nullptr, DiscoveryMechanisms, &data), 0u);
+
+    storeClose();  // no connection crosses the fork
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ISCSI_TARGET_PORTALW portal = portalRecord("127.0.0.1", tgt_.port);
+        _exit(RemoveIScsiSendTargetPortalW(nullptr, ISCSI_ANY_INITIATOR_PORT, &portal) == 0 ? 0
+                                                                                            : 1);
+    }
+    ASSERT_EQ(waitForChild(child, 20000), 0);
+
+    EXPECT_EQ(queryInformation(kTargetB, nullptr, ProtocolType, &data), 0u);
+    ISDSC_STATUS status;
+    EXPECT_TRUE(targetList(false, &status).empty());
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(queryInformation(kTargetB, nullptr, ProtocolType, &data), SERVICE_TARGET_NOT_FOUND);
+}
+
+// A portal registered again keeps what its discovery finds now: a target
+// that went and one that came in its place (the same number of records).
+TEST_F(ServiceOnTargets, ARegistrationAgainRecordsWhatTheDiscoveryFindsNow)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    ISDSC_STATUS status;
+    EXPECT_EQ(targetList(false, &status),
+              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
+
+    const char kDelta[] = "iqn.2026-01.test.tgt:delta";
+    ASSERT_TRUE(removeTgtTarget(&tgt_, 2));
+    ASSERT_TRUE(addTgtTarget(&tgt_, 4, {kDelta, nullptr, nullptr}));
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    EXPECT_EQ(targetList(false, &status),
+              (std::vector<std::string>{kTargetA, kChapTarget, kDelta}));
+    EXPECT_EQ(status, 0u);
+    std::vector<unsigned char> data;
+    EXPECT_EQ(queryInformation(kTargetB, nullptr, ProtocolType, &data), SERVICE_TARGET_NOT_FOUND);
+}
+
+// Countdown over the questions about a target: a store failure at any step
+// is a clean status, and the next question reads the store again.
+TEST_F(ServiceOnTargets, AStoreFailureWhileReadingATargetLeavesNoHalfAnswer)
+{
+    START_OR_SKIP(startThreeTargets(), tgt_);
+    ASSERT_EQ(addPortal(tgt_.port), 0u);
+    ISDSC_STATUS status = 1;
+    std::vector<unsigned char> data;
+    int failures = 0;
+    for (int countdown = 0; countdown < 20 && status != 0; countdown++) {
+        ISDSC_STATUS listed;
+        targetList(false, &listed);  // ends any series of questions
+        storeFailAfter(countdown);
+        status = queryInformation(kTargetB, nullptr, PortalGroups, &data);
+        storeFailAfter(-1);
+        if (status != 0) {
+            failures++;
+            EXPECT_EQ(status, SERVICE_STORE_FAILED);
+            ASSERT_EQ(queryInformation(kTargetB, nullptr, PortalGroups, &data), 0u)
+                << "after failure " << countdown;
+        }
+        ASSERT_EQ(data.size(), 4u + portalGroupStride(1)) << "after failure " << countdown;
+        ULONG groups = 0;
+        memcpy(&groups, data.data(), 4);
+        EXPECT_EQ(groups, 1u);
+    }
+    EXPECT_EQ(status, 0u);
+    EXPECT_GT(failures, 2);
+}
+
 // An IPv6 portal: the address travels without brackets and connects with them.
 TEST_F(ServiceOnTargets, DiscoversAndLogsInOverIpv6Loopback)
 {

@@ -19,6 +19,7 @@
 #include "service_libiscsi/discovery_answer.h"
 #include "service_libiscsi/failure_mapping.h"
 #include "service_libiscsi/iscsi_exchange.h"
+#include "service_libiscsi/libiscsi_lookups_kept.h"
 #include "service_libiscsi/node_identity.h"
 #include "service_libiscsi/service_status.h"
 #include "service_libiscsi/state_location.h"
@@ -288,6 +289,66 @@ TEST(StateLocation, OtherUsersKeepTheStoreInTheirStateDirectory)
         path[got > 0 ? got : 0] = 0;
         EXPECT_STREQ(path, c.expected);
     }
+}
+
+#ifdef TOOLS_STATIC_DEPENDENCIES
+// libiscsi's lookups: every call gets a list of its own, the same address
+// again from the kept answer; other calls pass straight through.
+TEST(LibiscsiLookups, AnswersAreKeptAndEveryCallerGetsItsOwnCopy)
+{
+    struct addrinfo *first = nullptr;
+    struct addrinfo *second = nullptr;
+    ASSERT_EQ(tools_iscsi_getaddrinfo("127.0.0.1", nullptr, nullptr, &first), 0);
+    ASSERT_EQ(tools_iscsi_getaddrinfo("127.0.0.1", nullptr, nullptr, &second), 0);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    size_t count = 0;
+    for (const struct addrinfo *a = first, *b = second; a != nullptr || b != nullptr;
+         a = a->ai_next, b = b->ai_next, count++) {
+        ASSERT_TRUE(a != nullptr && b != nullptr) << "the lists differ in length";
+        EXPECT_NE(a->ai_addr, b->ai_addr);
+        EXPECT_EQ(a->ai_family, AF_INET);
+        ASSERT_EQ(a->ai_addrlen, b->ai_addrlen);
+        EXPECT_EQ(memcmp(a->ai_addr, b->ai_addr, a->ai_addrlen), 0);
+        char host[NI_MAXHOST];
+        ASSERT_EQ(
+            getnameinfo(a->ai_addr, a->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST),
+            0);
+        EXPECT_STREQ(host, "127.0.0.1");
+    }
+    EXPECT_GT(count, 0u);
+    tools_iscsi_freeaddrinfo(first);
+    tools_iscsi_freeaddrinfo(second);
+
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_flags = AI_NUMERICHOST;
+    struct addrinfo *none = nullptr;
+    EXPECT_NE(tools_iscsi_getaddrinfo("999.1.1.1", nullptr, &hints, &none), 0);
+    EXPECT_EQ(none, nullptr);
+}
+#endif
+
+// The tools link SQLite with its math calls made on demand: a statement that
+// uses a math function still gets the math library's result.
+TEST(SqliteMath, MathFunctionsGiveTheMathLibrarysResults)
+{
+    sqlite3 *database = nullptr;
+    ASSERT_EQ(sqlite3_open(":memory:", &database), SQLITE_OK);
+    sqlite3_stmt *query = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(database,
+                                 "SELECT sqrt(16.0), pow(2, 10), atan2(0, -1), floor(-1.5), "
+                                 "mod(7, 4), exp(0), ln(1), acos(1)",
+                                 -1, &query, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(database);
+    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+    const double expected[] = {4.0, 1024.0, 3.14159265358979, -2.0, 3.0, 1.0, 0.0, 0.0};
+    for (int i = 0; i < 8; i++)
+        EXPECT_NEAR(sqlite3_column_double(query, i), expected[i], 1e-12) << "column " << i;
+    sqlite3_finalize(query);
+    sqlite3_close(database);
 }
 
 }  // namespace

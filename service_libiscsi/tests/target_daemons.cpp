@@ -226,6 +226,14 @@ bool addTgtTarget(TargetDaemon *d, int tid, const TgtTarget &target)
     return true;
 }
 
+bool removeTgtTarget(TargetDaemon *d, int tid)
+{
+    char tidText[16];
+    snprintf(tidText, sizeof tidText, "%d", tid);
+    const char *remove[] = {"--op", "delete", "--mode", "target", "--tid", tidText, nullptr};
+    return tgtadm(d, remove) == 0;
+}
+
 bool startTgtd(TargetDaemon *d, const TgtTarget *targets, int count)
 {
     return startTgtdOn(d, "127.0.0.1", targets, count);

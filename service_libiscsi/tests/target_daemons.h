@@ -45,6 +45,8 @@ bool startTgtd(TargetDaemon *d, const TgtTarget *targets, int count);
 bool startTgtdOn(TargetDaemon *d, const char *address, const TgtTarget *targets, int count);
 // Binds one more target to a running tgtd (tid = count of earlier targets + 1).
 bool addTgtTarget(TargetDaemon *d, int tid, const TgtTarget &target);
+// Deletes target tid (it must hold no session).
+bool removeTgtTarget(TargetDaemon *d, int tid);
 // Number of I_T nexus (sessions) tgtd holds for target tid.
 int tgtSessionCount(TargetDaemon *d, int tid);
 void stopTgtd(TargetDaemon *d);
