@@ -185,9 +185,15 @@ setsid "$KERNEL" mem=384M rootfstype=hostfs rootflags=/ rw uml_dir="$scratch/uml
        uml_scratch="$scratch" "${words[@]}" \
        < /dev/null > "$results/console.log" 2>&1 &
 pgid=$!
-# A background child of this shell leads no group, so setsid made the group
-# without forking: the kernel's pid is the group's id.  Check it anyway.
-group="$(ps -o pgid= -p "$pgid" 2>/dev/null | tr -d ' ')"
+# A background child of this shell leads no group, so setsid makes the group
+# without forking: the kernel's pid becomes the group's id.  Until the child
+# has run setsid it is still in this shell's group: wait for that, briefly.
+group=""
+for _ in $(seq 100); do
+  group="$(ps -o pgid= -p "$pgid" 2>/dev/null | tr -d ' ')"
+  [ -z "$group" ] || [ "$group" = "$pgid" ] && break
+  sleep 0.01
+done
 if [ -n "$group" ] && [ "$group" != "$pgid" ]; then
   kill -KILL "$pgid" 2>/dev/null
   pgid=""
