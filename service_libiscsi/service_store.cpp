@@ -111,14 +111,15 @@ enum StatementId {
     STATEMENT_ROLLBACK,
     STATEMENT_READ_SETTING,
     STATEMENT_WRITE_SETTING,
-    STATEMENT_SAVE_PORTAL,
+    STATEMENT_UPDATE_PORTAL,
+    STATEMENT_INSERT_PORTAL,
     STATEMENT_READ_DISCOVERY,
     STATEMENT_DELETE_DISCOVERY,
     STATEMENT_INSERT_DISCOVERY,
     STATEMENT_REMOVE_PORTAL,
     STATEMENT_FIND_REGISTRATION,
     STATEMENT_LIST_PORTALS,
-    STATEMENT_PORTALS_OF_TARGET,
+    STATEMENT_PORTAL_SECRET,
     STATEMENT_RECORDS_OF_TARGET,
     STATEMENT_TARGET_NAMES,
     STATEMENT_SAVE_PERSISTENT_LOGIN,
@@ -134,10 +135,12 @@ const char *const kStatementTexts[STATEMENT_COUNT] = {
     "ROLLBACK",
     "SELECT value FROM settings WHERE name = ?1",
     "INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)",
+    // A registration again: an upsert with RETURNING would take three times as
+    // long to compile as this update and the id lookup.
+    "UPDATE portals SET instance = ?3, port_number = ?4, generation = generation + 1, "
+    "login = ?5, secret = ?6 WHERE address = ?1 AND socket = ?2",
     "INSERT INTO portals(address, socket, instance, port_number, generation, login, secret) "
-    "VALUES(?1, ?2, ?3, ?4, 1, ?5, ?6) ON CONFLICT(address, socket) DO UPDATE SET "
-    "instance = excluded.instance, port_number = excluded.port_number, "
-    "generation = generation + 1, login = excluded.login, secret = excluded.secret RETURNING id",
+    "VALUES(?1, ?2, ?3, ?4, 1, ?5, ?6)",
     "SELECT record, target_ordinal, target, address, socket, tag FROM discovered "
     "WHERE portal_id = ?1 ORDER BY record",
     "DELETE FROM discovered WHERE portal_id = ?1",
@@ -145,11 +148,10 @@ const char *const kStatementTexts[STATEMENT_COUNT] = {
     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
     "DELETE FROM portals WHERE address = ?1 AND socket = ?2",
     "SELECT id, generation FROM portals WHERE address = ?1 AND socket = ?2",
-    "SELECT id, address, socket, instance, port_number, login, secret FROM portals ORDER BY id",
-    // The answers about a target never carry its portals' secrets: they are
-    // not read for them.
-    "SELECT id, address, socket, instance, port_number, login, x'' FROM portals "
-    "WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) ORDER BY id",
+    // The secrets are read only where an exchange needs one
+    // (storeReadPortalSecret): the answers about a target never carry them.
+    "SELECT id, address, socket, instance, port_number, login, x'' FROM portals ORDER BY id",
+    "SELECT secret FROM portals WHERE id = ?1",
     "SELECT portal_id, target_ordinal, address, socket, tag FROM discovered "
     "WHERE target = ?1 ORDER BY portal_id, record",
     "SELECT target FROM discovered GROUP BY target "
@@ -676,9 +678,11 @@ ISDSC_STATUS storedDiscoveryEquals(long long portalId, const DiscoveryList &list
 
 // Gathers the records of target that a statement returns as portal_id,
 // target_ordinal, address, socket and tag, ordered by portal and answer
-// order, into the list of their portal in rows (ordered by id too).  Records
+// order, into the list of their portal in rows (ordered by id too), and
+// marks named[i] for each portal that has a record of the target.  Records
 // of portals that rows does not hold are passed over.
-ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, TargetRows *rows)
+ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, TargetRows *rows,
+                                  bool *named)
 {
     size_t portal = 0;
     int result;
@@ -688,6 +692,7 @@ ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, T
             portal++;
         if (portal == rows->portalCount || rows->portals[portal].id != portalId)
             continue;
+        named[portal] = true;
         DiscoveryRecord record;
         memset(&record, 0, sizeof record);
         snprintf(record.target, sizeof record.target, "%s", target);
@@ -771,8 +776,10 @@ ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value)
 
 ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
 {
+    // The caller's write transaction makes the update, the lookup of the id
+    // and the insert one step.
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = statementFor(STATEMENT_SAVE_PORTAL, &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_UPDATE_PORTAL, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
     bindText(statement, 1, row.address);
@@ -780,13 +787,26 @@ ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
     bindText(statement, 3, row.instance);
     sqlite3_bind_int64(statement, 4, row.portNumber);
     bindLogin(statement, 5, row.login);
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_ROW) {
-        *id = sqlite3_column_int64(statement, 0);
-        result = sqlite3_step(statement);
+    status = runToEnd(statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    if (sqlite3_changes(gDatabase) > 0) {
+        PortalRegistration now = {0, 0};
+        status = storeFindRegistration(row.address, row.socket, &now);
+        *id = now.id;
+        return status == ISDSC_SUCCESS && now.id == 0 ? SERVICE_STORE_FAILED : status;
     }
-    doneWith(statement);
-    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+    status = statementFor(STATEMENT_INSERT_PORTAL, &statement);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    bindText(statement, 1, row.address);
+    sqlite3_bind_int(statement, 2, row.socket);
+    bindText(statement, 3, row.instance);
+    sqlite3_bind_int64(statement, 4, row.portNumber);
+    bindLogin(statement, 5, row.login);
+    status = runToEnd(statement);
+    *id = sqlite3_last_insert_rowid(gDatabase);
+    return status;
 }
 
 ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list)
@@ -870,28 +890,63 @@ ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
     return collectPortals(statement, rows, count);
 }
 
-ISDSC_STATUS storeReadTarget(const char *target, TargetRows *out)
+ISDSC_STATUS storeReadPortalSecret(long long id, LoginSettings *login)
 {
-    memset(out, 0, sizeof *out);
+    login->passwordLength = 0;
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = statementFor(STATEMENT_PORTALS_OF_TARGET, &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_PORTAL_SECRET, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
-    bindText(statement, 1, target);
-    status = collectPortals(statement, &out->portals, &out->portalCount);
+    sqlite3_bind_int64(statement, 1, id);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW) {
+        columnBlob(statement, 0, login->password, &login->passwordLength);
+        if (login->passwordLength > 0)
+            protectHeldSecrets();
+    }
+    doneWith(statement);
+    return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeReadTarget(const char *target, TargetRows *out)
+{
+    // Every portal, then the target's records: the portals that have a
+    // record of it (readable or not) are the target's.  Two short statements
+    // compile faster than one that picks the portals.
+    memset(out, 0, sizeof *out);
+    bool *named = nullptr;
+    ISDSC_STATUS status = storeListPortals(&out->portals, &out->portalCount);
     if (status == ISDSC_SUCCESS && out->portalCount > 0) {
         out->records =
             static_cast<DiscoveryList *>(calloc(out->portalCount, sizeof(DiscoveryList)));
-        if (out->records == nullptr)
+        named = static_cast<bool *>(calloc(out->portalCount, sizeof(bool)));
+        if (out->records == nullptr || named == nullptr)
             status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     }
+    sqlite3_stmt *statement = nullptr;
     if (status == ISDSC_SUCCESS && out->portalCount > 0)
         status = statementFor(STATEMENT_RECORDS_OF_TARGET, &statement);
     if (status == ISDSC_SUCCESS && out->portalCount > 0) {
         bindText(statement, 1, target);
-        status = collectTargetRecords(statement, target, out);
+        status = collectTargetRecords(statement, target, out, named);
     }
-    if (status != ISDSC_SUCCESS)
+    if (status == ISDSC_SUCCESS) {
+        size_t kept = 0;
+        for (size_t i = 0; i < out->portalCount; i++) {
+            if (named[i]) {
+                out->portals[kept] = out->portals[i];
+                out->records[kept] = out->records[i];
+                kept++;
+            }
+        }
+        if (kept < out->portalCount) {
+            memset(out->portals + kept, 0, (out->portalCount - kept) * sizeof(PortalRow));
+            memset(out->records + kept, 0, (out->portalCount - kept) * sizeof(DiscoveryList));
+        }
+        out->portalCount = kept;
+    }
+    free(named);
+    if (status != ISDSC_SUCCESS || out->portalCount == 0)
         freeTargetRows(out);
     return status;
 }
