@@ -525,9 +525,11 @@ ISDSC_STATUS connectStore(const char *directory, const StoreHeader &header)
     flags |= SQLITE_OPEN_NOFOLLOW;
 #endif
     // The page cache takes memory page by page as the store needs it, not
-    // twenty pages at once (a process-wide setting, refused without harm
-    // once SQLite is in use).
+    // twenty pages at once, and no allocation updates SQLite's memory
+    // statistics under its lock, which nothing reads (process-wide settings,
+    // refused without harm once SQLite is in use).
     sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     int result = sqlite3_open_v2(path, &gDatabase, flags, nullptr);
     if (result != SQLITE_OK) {
         sqlite3_close(gDatabase);
