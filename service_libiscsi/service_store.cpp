@@ -306,6 +306,18 @@ void bindLogin(sqlite3_stmt *statement, int first, const LoginSettings &login)
                       SQLITE_STATIC);
 }
 
+// Runs a statement that takes a portal row as ?1 to ?6: address, socket,
+// instance, port number, login blob and secret.
+ISDSC_STATUS runPortalRow(sqlite3_stmt *statement, const PortalRow &row)
+{
+    bindText(statement, 1, row.address);
+    sqlite3_bind_int(statement, 2, row.socket);
+    bindText(statement, 3, row.instance);
+    sqlite3_bind_int64(statement, 4, row.portNumber);
+    bindLogin(statement, 5, row.login);
+    return runToEnd(statement);
+}
+
 ULONG columnUlong(sqlite3_stmt *statement, int index)
 {
     return static_cast<ULONG>(sqlite3_column_int64(statement, index));
@@ -782,14 +794,8 @@ ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
     // and the insert one step.
     sqlite3_stmt *statement = nullptr;
     ISDSC_STATUS status = statementFor(STATEMENT_UPDATE_PORTAL, &statement);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    bindText(statement, 1, row.address);
-    sqlite3_bind_int(statement, 2, row.socket);
-    bindText(statement, 3, row.instance);
-    sqlite3_bind_int64(statement, 4, row.portNumber);
-    bindLogin(statement, 5, row.login);
-    status = runToEnd(statement);
+    if (status == ISDSC_SUCCESS)
+        status = runPortalRow(statement, row);
     if (status != ISDSC_SUCCESS)
         return status;
     if (sqlite3_changes(gDatabase) > 0) {
@@ -799,14 +805,8 @@ ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
         return status == ISDSC_SUCCESS && now.id == 0 ? SERVICE_STORE_FAILED : status;
     }
     status = statementFor(STATEMENT_INSERT_PORTAL, &statement);
-    if (status != ISDSC_SUCCESS)
-        return status;
-    bindText(statement, 1, row.address);
-    sqlite3_bind_int(statement, 2, row.socket);
-    bindText(statement, 3, row.instance);
-    sqlite3_bind_int64(statement, 4, row.portNumber);
-    bindLogin(statement, 5, row.login);
-    status = runToEnd(statement);
+    if (status == ISDSC_SUCCESS)
+        status = runPortalRow(statement, row);
     *id = sqlite3_last_insert_rowid(gDatabase);
     return status;
 }
