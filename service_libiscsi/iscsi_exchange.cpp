@@ -208,6 +208,9 @@ iscsi_context *createContext(const Exchange &exchange)
     if (created == nullptr)
         return nullptr;
     unsigned long long isid = isidOfLogin(exchange.loginNumber);
+    // A session stays open until the process ends: what libiscsi would keep
+    // of its freed buffers for reuse would stay with it, for every target.
+    iscsi_set_cache_allocations(created, 0);
     iscsi_set_noautoreconnect(created, 1);
     iscsi_set_reconnect_max_retries(created, 0);
     iscsi_set_isid_random(created, static_cast<uint32_t>((isid >> 16) & 0xFFFFFF),

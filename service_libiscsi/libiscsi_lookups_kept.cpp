@@ -1,15 +1,20 @@
 // libiscsi looks up the "address:port" text it is given to connect with
 // getaddrinfo and no hints, which asks the kernel for every address the host
 // has (to leave out address families it has none of), some twenty
-// microseconds each time.  The service hands libiscsi numeric addresses
-// only, and a run connects to the same few of them once for every target.
-// So the static libiscsi is linked with its two calls renamed to the
-// functions below (cmake/ToolsLinkage.cmake): the first answer for a text is
-// kept for the process, and every call gets a copy of it.  A lookup that
-// fails is not kept.
+// microseconds each time.  The service hands libiscsi numeric addresses only
+// (getnameinfo's NI_NUMERICHOST text), and a run connects to the same few of
+// them once for every target.  So the static libiscsi is linked with its two
+// calls renamed to the functions below (cmake/ToolsLinkage.cmake):
+//   - a numeric address is answered as getaddrinfo answers it with
+//     AI_NUMERICHOST for a stream socket: its one address, with no look at
+//     the host's own addresses (libiscsi takes the first entry of a list,
+//     and connects over TCP);
+//   - the first answer for a text is kept for the process, and every call
+//     gets a copy of it.  A lookup that fails is not kept.
 #include <cstdlib>
 #include <cstring>
 #include <netdb.h>
+#include <sys/socket.h>
 
 #include "service_libiscsi/libiscsi_lookups_kept.h"
 
@@ -84,6 +89,14 @@ extern "C" int tools_iscsi_getaddrinfo(const char *node, const char *service,
     bool keepable = node != nullptr && service == nullptr && hints == nullptr;
     const struct addrinfo *kept = keepable ? keptAnswer(node) : nullptr;
     struct addrinfo *answer = nullptr;
+    if (kept == nullptr && keepable) {
+        struct addrinfo numeric;
+        memset(&numeric, 0, sizeof numeric);
+        numeric.ai_flags = AI_NUMERICHOST;
+        numeric.ai_socktype = SOCK_STREAM;
+        if (getaddrinfo(node, nullptr, &numeric, &answer) == 0)
+            kept = answer;
+    }
     if (kept == nullptr) {
         int result = getaddrinfo(node, service, hints, &answer);
         if (result != 0)

@@ -56,6 +56,9 @@ struct PortalNote {
 const size_t kPortalNotes = 64;
 PortalNote gPortalNotes[kPortalNotes];
 size_t gNextPortalNote = 0;
+// Notes are taken in order: those from gPortalNotesTaken on were never used,
+// and a search need not touch their memory.
+size_t gPortalNotesTaken = 0;
 
 char gNodeName[ISCSI_NAME_BYTES];
 bool gNodeNameKnown = false;
@@ -64,7 +67,7 @@ bool gNodeNameKnown = false;
 // oldest goes when all are taken).  Null when there is none and !create.
 PortalNote *notePortal(const char *address, USHORT socket, bool create)
 {
-    for (size_t i = 0; i < kPortalNotes; i++)
+    for (size_t i = 0; i < gPortalNotesTaken; i++)
         if (gPortalNotes[i].inUse && gPortalNotes[i].socket == socket &&
             strcmp(gPortalNotes[i].address, address) == 0)
             return &gPortalNotes[i];
@@ -72,6 +75,8 @@ PortalNote *notePortal(const char *address, USHORT socket, bool create)
         return nullptr;
     PortalNote *note = &gPortalNotes[gNextPortalNote];
     gNextPortalNote = (gNextPortalNote + 1) % kPortalNotes;
+    if (gPortalNotesTaken < kPortalNotes)
+        gPortalNotesTaken++;
     memset(note, 0, sizeof *note);
     memcpy(note->address, address, sizeof note->address);
     note->socket = socket;
@@ -183,9 +188,17 @@ ISDSC_STATUS refreshDiscoveries()
     ISDSC_STATUS status = storeBegin(false);
     if (status == ISDSC_SUCCESS)
         status = storeListPortals(&portals, &count);
+    // Only a portal that is asked again needs its secret.
+    for (size_t i = 0; i < count && status == ISDSC_SUCCESS; i++)
+        if (!isFresh(portals[i].address, portals[i].socket))
+            status = storeReadPortalSecret(portals[i].id, &portals[i].login);
     storeRollback();
-    if (status != ISDSC_SUCCESS)
+    if (status != ISDSC_SUCCESS) {
+        if (portals != nullptr)
+            memset(portals, 0, count * sizeof(PortalRow));
+        free(portals);
         return status;
+    }
 
     DiscoveryRequest *requests =
         static_cast<DiscoveryRequest *>(calloc(count + 1, sizeof(DiscoveryRequest)));

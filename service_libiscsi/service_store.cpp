@@ -16,6 +16,7 @@
 #include "service_libiscsi/service_testing.h"
 #include "service_libiscsi/state_location.h"
 #include "service_libiscsi/store_files.h"
+#include "service_libiscsi/stored_login.h"
 #include "service_support/step_time.h"
 #include "service_support/text_conversion.h"
 
@@ -28,60 +29,77 @@ bool gInTransaction = false;
 unsigned long long gChangeCount = 0;
 
 // 1: the first schema.  2: portals count their registrations (generation).
-const int kSchemaVersion = 2;
+// 3: a row's login settings in one blob (stored_login.h) and its CHAP secret
+// in a column of its own; persistent logins kept by their key alone (a
+// change of one is one page).
+const int kSchemaVersion = 3;
 
 // A new store's page size.  Every run reads the whole write-ahead log when
 // it opens the store, and a commit writes every page it changed: small pages
 // keep both short (a persistent login is a row of about 150 bytes).
 const int kNewStorePageSize = 1024;
 
-// The log is written back into the database (a checkpoint: two flushes to
-// the disk) once it holds this many bytes of pages.  Every run reads the
-// whole log when it opens the store, a little under a microsecond for each
-// kilobyte; a run of targetlogin writes about four pages a target (a
-// persistent login removed and recorded again).  256 KiB keeps that read
-// under a quarter of a millisecond and costs a run of 30 targets a
-// checkpoint every other time.
-const int kCheckpointBytes = 256 * 1024;
+// The log is written back into the database (a checkpoint: flushes to the
+// disk of the log and the database, and of the log's header when it starts
+// again, a millisecond or more together) once it holds this many bytes of
+// pages.  Every run reads the whole log when it opens the store, a little
+// under a microsecond for each page; a run of targetlogin writes about two
+// pages a target (a persistent login removed and recorded again) and one for
+// its portal.  128 KiB keeps that read near a tenth of a millisecond and
+// costs a run of 30 targets a checkpoint every other time, a run of one
+// target every fortieth.
+const int kCheckpointBytes = 128 * 1024;
 
-const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS settings("
-    "  name TEXT PRIMARY KEY, value TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS portals("
-    "  id INTEGER PRIMARY KEY,"
-    "  address TEXT NOT NULL, socket INTEGER NOT NULL,"
-    "  instance TEXT NOT NULL, port_number INTEGER NOT NULL,"
-    "  version INTEGER NOT NULL, specified INTEGER NOT NULL, login_flags INTEGER NOT NULL,"
-    "  auth_type INTEGER NOT NULL, header_digest INTEGER NOT NULL,"
-    "  data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
-    "  time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
-    "  username BLOB NOT NULL, password BLOB NOT NULL,"
-    "  generation INTEGER NOT NULL DEFAULT 1,"
-    "  UNIQUE(address, socket));"
-    "CREATE TABLE IF NOT EXISTS discovered("
-    "  portal_id INTEGER NOT NULL REFERENCES portals(id) ON DELETE CASCADE,"
-    "  record INTEGER NOT NULL, target_ordinal INTEGER NOT NULL, target TEXT NOT NULL,"
-    "  address TEXT NOT NULL, socket INTEGER NOT NULL, tag INTEGER NOT NULL,"
-    "  PRIMARY KEY(portal_id, record));"
-    "CREATE INDEX IF NOT EXISTS discovered_by_target ON discovered(target);"
-    "CREATE TABLE IF NOT EXISTS persistent_logins("
-    "  target TEXT NOT NULL, instance TEXT NOT NULL, port_number INTEGER NOT NULL,"
-    "  address TEXT NOT NULL, socket INTEGER NOT NULL,"
-    "  version INTEGER NOT NULL, specified INTEGER NOT NULL, login_flags INTEGER NOT NULL,"
-    "  auth_type INTEGER NOT NULL, header_digest INTEGER NOT NULL,"
-    "  data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
-    "  time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
-    "  username BLOB NOT NULL, password BLOB NOT NULL,"
-    "  PRIMARY KEY(target, instance, port_number, address, socket));";
+// The tables of the store.  Every process parses them when it first uses the
+// store: they are kept short.  `login` is a stored_login.h blob, `secret`
+// the CHAP secret.
+#define PORTALS_TABLE(name)                                                                        \
+    "CREATE TABLE " name "(id INTEGER PRIMARY KEY, address TEXT NOT NULL, socket INT NOT NULL, "   \
+    "instance TEXT NOT NULL, port_number INT NOT NULL, generation INT NOT NULL, "                  \
+    "login BLOB NOT NULL, secret BLOB NOT NULL, UNIQUE(address, socket));"
+#define PERSISTENT_LOGINS_TABLE(name)                                                              \
+    "CREATE TABLE " name "(target TEXT NOT NULL, instance TEXT NOT NULL, "                         \
+    "port_number INT NOT NULL, address TEXT NOT NULL, socket INT NOT NULL, "                       \
+    "login BLOB NOT NULL, secret BLOB NOT NULL, "                                                  \
+    "PRIMARY KEY(target, instance, port_number, address, socket)) WITHOUT ROWID;"
 
+#define SETTINGS_TABLE "CREATE TABLE settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);"
+#define DISCOVERED_TABLE                                                                           \
+    "CREATE TABLE discovered("                                                                     \
+    "portal_id INTEGER NOT NULL REFERENCES portals(id) ON DELETE CASCADE, record INT NOT NULL, "   \
+    "target_ordinal INT NOT NULL, target TEXT NOT NULL, address TEXT NOT NULL, "                   \
+    "socket INT NOT NULL, tag INT NOT NULL, PRIMARY KEY(portal_id, record));"                      \
+    "CREATE INDEX discovered_by_target ON discovered(target);"
+
+const char kSchema[] = SETTINGS_TABLE PORTALS_TABLE("portals")
+    DISCOVERED_TABLE PERSISTENT_LOGINS_TABLE("persistent_logins");
+
+// Stores of versions 1 and 2 kept the login settings in ten columns.  The
+// upgrade makes the tables of version 3 beside the old ones, copies every row
+// (converting its login settings), drops the old tables and gives the new
+// ones their names; discovered, settings and every id stay as they were.
+// Foreign keys are off while it runs, so that dropping the old portals takes
+// no discovered row along.
 const char kUpgradeFromVersion1[] =
     "ALTER TABLE portals ADD COLUMN generation INTEGER NOT NULL DEFAULT 1;";
-
-// The columns of a LoginSettings, in the order the tables hold them.
-#define LOGIN_COLUMNS_WITHOUT_SECRET                                                               \
+const char kUpgradeNewTables[] =
+    PORTALS_TABLE("portals_v3") PERSISTENT_LOGINS_TABLE("persistent_logins_v3");
+const char kUpgradeSwapTables[] = "DROP TABLE portals; ALTER TABLE portals_v3 RENAME TO portals;"
+                                  "DROP TABLE persistent_logins;"
+                                  "ALTER TABLE persistent_logins_v3 RENAME TO persistent_logins;";
+// The old login columns, in LoginSettings order.
+#define OLD_LOGIN_COLUMNS                                                                          \
     "version, specified, login_flags, auth_type, header_digest, data_digest, "                     \
-    "max_connections, time2wait, time2retain, username"
-#define LOGIN_COLUMNS LOGIN_COLUMNS_WITHOUT_SECRET ", password"
+    "max_connections, time2wait, time2retain, username, password"
+const char kUpgradeReadPortals[] =
+    "SELECT id, address, socket, instance, port_number, generation, " OLD_LOGIN_COLUMNS
+    " FROM portals";
+const char kUpgradeWritePortal[] = "INSERT INTO portals_v3 VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)";
+const char kUpgradeReadLogins[] =
+    "SELECT target, instance, port_number, address, socket, " OLD_LOGIN_COLUMNS
+    " FROM persistent_logins";
+const char kUpgradeWriteLogin[] =
+    "INSERT INTO persistent_logins_v3 VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)";
 
 // The statements of the store.  Each is prepared once per connection and
 // kept: a run asks the same few questions many times, and compiling a
@@ -93,14 +111,15 @@ enum StatementId {
     STATEMENT_ROLLBACK,
     STATEMENT_READ_SETTING,
     STATEMENT_WRITE_SETTING,
-    STATEMENT_SAVE_PORTAL,
+    STATEMENT_UPDATE_PORTAL,
+    STATEMENT_INSERT_PORTAL,
     STATEMENT_READ_DISCOVERY,
     STATEMENT_DELETE_DISCOVERY,
     STATEMENT_INSERT_DISCOVERY,
     STATEMENT_REMOVE_PORTAL,
     STATEMENT_FIND_REGISTRATION,
     STATEMENT_LIST_PORTALS,
-    STATEMENT_PORTALS_OF_TARGET,
+    STATEMENT_PORTAL_SECRET,
     STATEMENT_RECORDS_OF_TARGET,
     STATEMENT_TARGET_NAMES,
     STATEMENT_SAVE_PERSISTENT_LOGIN,
@@ -116,17 +135,12 @@ const char *const kStatementTexts[STATEMENT_COUNT] = {
     "ROLLBACK",
     "SELECT value FROM settings WHERE name = ?1",
     "INSERT OR IGNORE INTO settings(name, value) VALUES(?1, ?2)",
-    "INSERT INTO portals(address, socket, instance, port_number, " LOGIN_COLUMNS ") "
-    "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15) "
-    "ON CONFLICT(address, socket) DO UPDATE SET instance = excluded.instance, "
-    "port_number = excluded.port_number, version = excluded.version, "
-    "specified = excluded.specified, login_flags = excluded.login_flags, "
-    "auth_type = excluded.auth_type, header_digest = excluded.header_digest, "
-    "data_digest = excluded.data_digest, max_connections = excluded.max_connections, "
-    "time2wait = excluded.time2wait, time2retain = excluded.time2retain, "
-    "username = excluded.username, password = excluded.password, "
-    "generation = generation + 1 "
-    "RETURNING id",
+    // A registration again: an upsert with RETURNING would take three times as
+    // long to compile as this update and the id lookup.
+    "UPDATE portals SET instance = ?3, port_number = ?4, generation = generation + 1, "
+    "login = ?5, secret = ?6 WHERE address = ?1 AND socket = ?2",
+    "INSERT INTO portals(address, socket, instance, port_number, generation, login, secret) "
+    "VALUES(?1, ?2, ?3, ?4, 1, ?5, ?6)",
     "SELECT record, target_ordinal, target, address, socket, tag FROM discovered "
     "WHERE portal_id = ?1 ORDER BY record",
     "DELETE FROM discovered WHERE portal_id = ?1",
@@ -134,19 +148,16 @@ const char *const kStatementTexts[STATEMENT_COUNT] = {
     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
     "DELETE FROM portals WHERE address = ?1 AND socket = ?2",
     "SELECT id, generation FROM portals WHERE address = ?1 AND socket = ?2",
-    "SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS " FROM portals ORDER BY id",
-    // The answers about a target never carry its portals' secrets: they are
-    // not read for them.
-    "SELECT id, address, socket, instance, port_number, " LOGIN_COLUMNS_WITHOUT_SECRET
-    ", x'' FROM portals WHERE id IN (SELECT portal_id FROM discovered WHERE target = ?1) "
-    "ORDER BY id",
+    // The secrets are read only where an exchange needs one
+    // (storeReadPortalSecret): the answers about a target never carry them.
+    "SELECT id, address, socket, instance, port_number, login, x'' FROM portals ORDER BY id",
+    "SELECT secret FROM portals WHERE id = ?1",
     "SELECT portal_id, target_ordinal, address, socket, tag FROM discovered "
     "WHERE target = ?1 ORDER BY portal_id, record",
     "SELECT target FROM discovered GROUP BY target "
     "ORDER BY MIN(portal_id * 1048576 + target_ordinal)",
-    "INSERT OR REPLACE INTO persistent_logins(target, instance, port_number, address, "
-    "socket, " LOGIN_COLUMNS ") VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, "
-    "?13, ?14, ?15, ?16)",
+    "INSERT OR REPLACE INTO persistent_logins(target, instance, port_number, address, socket, "
+    "login, secret) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)",
     "DELETE FROM persistent_logins WHERE target = ?1 AND instance = ?2 AND "
     "port_number = ?3 AND address = ?4 AND socket = ?5",
     "SELECT COUNT(*) FROM persistent_logins WHERE ?1 IS NULL OR target = ?1",
@@ -285,24 +296,26 @@ void bindText(sqlite3_stmt *statement, int index, const char *text)
     sqlite3_bind_text(statement, index, text, -1, SQLITE_STATIC);
 }
 
-// Binds the eleven login columns from index `first` on.
+// Binds a row's login blob at index `first` and its secret after it.
 void bindLogin(sqlite3_stmt *statement, int first, const LoginSettings &login)
 {
-    const ULONG numbers[] = {login.version,
-                             login.informationSpecified,
-                             login.loginFlags,
-                             login.authType,
-                             login.headerDigest,
-                             login.dataDigest,
-                             login.maximumConnections,
-                             login.defaultTime2Wait,
-                             login.defaultTime2Retain};
-    for (int i = 0; i < 9; i++)
-        sqlite3_bind_int64(statement, first + i, numbers[i]);
-    sqlite3_bind_blob(statement, first + 9, login.username, static_cast<int>(login.usernameLength),
+    unsigned char blob[STORED_LOGIN_MAX_BYTES];
+    size_t length = encodeStoredLogin(login, blob);
+    sqlite3_bind_blob(statement, first, blob, static_cast<int>(length), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(statement, first + 1, login.password, static_cast<int>(login.passwordLength),
                       SQLITE_STATIC);
-    sqlite3_bind_blob(statement, first + 10, login.password, static_cast<int>(login.passwordLength),
-                      SQLITE_STATIC);
+}
+
+// Runs a statement that takes a portal row as ?1 to ?6: address, socket,
+// instance, port number, login blob and secret.
+ISDSC_STATUS runPortalRow(sqlite3_stmt *statement, const PortalRow &row)
+{
+    bindText(statement, 1, row.address);
+    sqlite3_bind_int(statement, 2, row.socket);
+    bindText(statement, 3, row.instance);
+    sqlite3_bind_int64(statement, 4, row.portNumber);
+    bindLogin(statement, 5, row.login);
+    return runToEnd(statement);
 }
 
 ULONG columnUlong(sqlite3_stmt *statement, int index)
@@ -351,7 +364,23 @@ void columnBlob(sqlite3_stmt *statement, int index, unsigned char *out, ULONG *l
     *length = static_cast<ULONG>(size);
 }
 
-void columnLogin(sqlite3_stmt *statement, int first, LoginSettings *login)
+// Reads a row's login blob at column `first` and its secret after it; false
+// when the blob is not one the service writes (the row is passed over).
+bool columnLogin(sqlite3_stmt *statement, int first, LoginSettings *login)
+{
+    const void *blob = sqlite3_column_blob(statement, first);
+    int size = sqlite3_column_bytes(statement, first);
+    if (size < 0 || !decodeStoredLogin(blob, static_cast<size_t>(size), login))
+        return false;
+    columnBlob(statement, first + 1, login->password, &login->passwordLength);
+    if (login->passwordLength > 0)
+        protectHeldSecrets();
+    return true;
+}
+
+// Reads the eleven login columns of a store of version 1 or 2 from column
+// `first` on.
+void columnOldLogin(sqlite3_stmt *statement, int first, LoginSettings *login)
 {
     login->version = columnUlong(statement, first);
     login->informationSpecified = columnUlong(statement, first + 1);
@@ -390,7 +419,53 @@ ISDSC_STATUS readSchemaVersion(int *version)
     return *version > kSchemaVersion ? SERVICE_STORE_FAILED : ISDSC_SUCCESS;
 }
 
-// Creates the tables of a new store, or brings an older store's up to date.
+// Copies every row of an old table, read by readSql, into its table of
+// version 3, written by writeSql: the first `kept` columns as they are, then
+// the old login columns as a login blob and a secret.
+ISDSC_STATUS copyRowsToVersion3(const char *readSql, const char *writeSql, int kept)
+{
+    sqlite3_stmt *read = nullptr;
+    sqlite3_stmt *write = nullptr;
+    ISDSC_STATUS status = prepare(readSql, &read);
+    if (status == ISDSC_SUCCESS)
+        status = prepare(writeSql, &write);
+    int result = SQLITE_DONE;
+    while (status == ISDSC_SUCCESS && (result = sqlite3_step(read)) == SQLITE_ROW) {
+        for (int column = 0; column < kept; column++)
+            sqlite3_bind_value(write, column + 1, sqlite3_column_value(read, column));
+        LoginSettings login;
+        memset(&login, 0, sizeof login);
+        columnOldLogin(read, kept, &login);
+        bindLogin(write, kept + 1, login);
+        result = sqlite3_step(write);
+        sqlite3_reset(write);
+        memset(&login, 0, sizeof login);
+        if (result != SQLITE_DONE)
+            status = fail(result);
+    }
+    if (status == ISDSC_SUCCESS && result != SQLITE_DONE)
+        status = fail(result);
+    sqlite3_finalize(read);
+    sqlite3_finalize(write);
+    return status;
+}
+
+// Brings the tables of a store of version 2 to version 3 (see
+// kUpgradeNewTables), inside the caller's transaction.
+ISDSC_STATUS upgradeToVersion3()
+{
+    ISDSC_STATUS status = execute(kUpgradeNewTables);
+    if (status == ISDSC_SUCCESS)
+        status = copyRowsToVersion3(kUpgradeReadPortals, kUpgradeWritePortal, 6);
+    if (status == ISDSC_SUCCESS)
+        status = copyRowsToVersion3(kUpgradeReadLogins, kUpgradeWriteLogin, 5);
+    if (status == ISDSC_SUCCESS)
+        status = execute(kUpgradeSwapTables);
+    return status;
+}
+
+// Creates the tables of a new store, or brings an older store's up to date,
+// in one transaction.  Foreign keys must be off (see kUpgradeNewTables).
 ISDSC_STATUS createSchema()
 {
     int version = 0;
@@ -404,9 +479,11 @@ ISDSC_STATUS createSchema()
     status = readSchemaVersion(&version);
     if (status == ISDSC_SUCCESS && version == 0)
         status = execute(kSchema);
-    else if (status == ISDSC_SUCCESS && version == 1)
+    if (status == ISDSC_SUCCESS && version == 1)
         status = execute(kUpgradeFromVersion1);
-    if (status == ISDSC_SUCCESS)
+    if (status == ISDSC_SUCCESS && (version == 1 || version == 2))
+        status = upgradeToVersion3();
+    if (status == ISDSC_SUCCESS && version != kSchemaVersion)
         status = setSchemaVersion();
     if (status == ISDSC_SUCCESS)
         status = execute("COMMIT");
@@ -460,9 +537,11 @@ ISDSC_STATUS connectStore(const char *directory, const StoreHeader &header)
     flags |= SQLITE_OPEN_NOFOLLOW;
 #endif
     // The page cache takes memory page by page as the store needs it, not
-    // twenty pages at once (a process-wide setting, refused without harm
-    // once SQLite is in use).
+    // twenty pages at once, and no allocation updates SQLite's memory
+    // statistics under its lock, which nothing reads (process-wide settings,
+    // refused without harm once SQLite is in use).
     sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     int result = sqlite3_open_v2(path, &gDatabase, flags, nullptr);
     if (result != SQLITE_OK) {
         sqlite3_close(gDatabase);
@@ -486,11 +565,12 @@ ISDSC_STATUS connectStore(const char *directory, const StoreHeader &header)
         status = execute("PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=2097152;");
     if (status == ISDSC_SUCCESS) {
         unsigned pageSize = header.pageSize != 0 ? header.pageSize : kNewStorePageSize;
-        sqlite3_db_config(gDatabase, SQLITE_DBCONFIG_ENABLE_FKEY, 1, nullptr);
         sqlite3_wal_autocheckpoint(gDatabase, static_cast<int>(kCheckpointBytes / pageSize));
     }
     if (status == ISDSC_SUCCESS)
         status = createSchema();
+    if (status == ISDSC_SUCCESS)
+        sqlite3_db_config(gDatabase, SQLITE_DBCONFIG_ENABLE_FKEY, 1, nullptr);
     if (status != ISDSC_SUCCESS) {
         sqlite3_close(gDatabase);
         gDatabase = nullptr;
@@ -554,7 +634,8 @@ ISDSC_STATUS collectPortals(sqlite3_stmt *statement, PortalRow **rows, size_t *c
             continue;
         row->socket = static_cast<USHORT>(sqlite3_column_int(statement, 2));
         row->portNumber = columnUlong(statement, 4);
-        columnLogin(statement, 5, &row->login);
+        if (!columnLogin(statement, 5, &row->login))
+            continue;
         (*count)++;
     }
     doneWith(statement);
@@ -611,9 +692,11 @@ ISDSC_STATUS storedDiscoveryEquals(long long portalId, const DiscoveryList &list
 
 // Gathers the records of target that a statement returns as portal_id,
 // target_ordinal, address, socket and tag, ordered by portal and answer
-// order, into the list of their portal in rows (ordered by id too).  Records
+// order, into the list of their portal in rows (ordered by id too), and
+// marks named[i] for each portal that has a record of the target.  Records
 // of portals that rows does not hold are passed over.
-ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, TargetRows *rows)
+ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, TargetRows *rows,
+                                  bool *named)
 {
     size_t portal = 0;
     int result;
@@ -623,6 +706,7 @@ ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, T
             portal++;
         if (portal == rows->portalCount || rows->portals[portal].id != portalId)
             continue;
+        named[portal] = true;
         DiscoveryRecord record;
         memset(&record, 0, sizeof record);
         snprintf(record.target, sizeof record.target, "%s", target);
@@ -706,22 +790,25 @@ ISDSC_STATUS storeWriteSettingIfAbsent(const char *name, const char *value)
 
 ISDSC_STATUS storeSavePortal(const PortalRow &row, long long *id)
 {
+    // The caller's write transaction makes the update, the lookup of the id
+    // and the insert one step.
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = statementFor(STATEMENT_SAVE_PORTAL, &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_UPDATE_PORTAL, &statement);
+    if (status == ISDSC_SUCCESS)
+        status = runPortalRow(statement, row);
     if (status != ISDSC_SUCCESS)
         return status;
-    bindText(statement, 1, row.address);
-    sqlite3_bind_int(statement, 2, row.socket);
-    bindText(statement, 3, row.instance);
-    sqlite3_bind_int64(statement, 4, row.portNumber);
-    bindLogin(statement, 5, row.login);
-    int result = sqlite3_step(statement);
-    if (result == SQLITE_ROW) {
-        *id = sqlite3_column_int64(statement, 0);
-        result = sqlite3_step(statement);
+    if (sqlite3_changes(gDatabase) > 0) {
+        PortalRegistration now = {0, 0};
+        status = storeFindRegistration(row.address, row.socket, &now);
+        *id = now.id;
+        return status == ISDSC_SUCCESS && now.id == 0 ? SERVICE_STORE_FAILED : status;
     }
-    doneWith(statement);
-    return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
+    status = statementFor(STATEMENT_INSERT_PORTAL, &statement);
+    if (status == ISDSC_SUCCESS)
+        status = runPortalRow(statement, row);
+    *id = sqlite3_last_insert_rowid(gDatabase);
+    return status;
 }
 
 ISDSC_STATUS storeReplaceDiscovery(long long portalId, const DiscoveryList &list)
@@ -805,28 +892,63 @@ ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count)
     return collectPortals(statement, rows, count);
 }
 
-ISDSC_STATUS storeReadTarget(const char *target, TargetRows *out)
+ISDSC_STATUS storeReadPortalSecret(long long id, LoginSettings *login)
 {
-    memset(out, 0, sizeof *out);
+    login->passwordLength = 0;
     sqlite3_stmt *statement = nullptr;
-    ISDSC_STATUS status = statementFor(STATEMENT_PORTALS_OF_TARGET, &statement);
+    ISDSC_STATUS status = statementFor(STATEMENT_PORTAL_SECRET, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
-    bindText(statement, 1, target);
-    status = collectPortals(statement, &out->portals, &out->portalCount);
+    sqlite3_bind_int64(statement, 1, id);
+    int result = sqlite3_step(statement);
+    if (result == SQLITE_ROW) {
+        columnBlob(statement, 0, login->password, &login->passwordLength);
+        if (login->passwordLength > 0)
+            protectHeldSecrets();
+    }
+    doneWith(statement);
+    return (result == SQLITE_ROW || result == SQLITE_DONE) ? ISDSC_SUCCESS : fail(result);
+}
+
+ISDSC_STATUS storeReadTarget(const char *target, TargetRows *out)
+{
+    // Every portal, then the target's records: the portals that have a
+    // record of it (readable or not) are the target's.  Two short statements
+    // compile faster than one that picks the portals.
+    memset(out, 0, sizeof *out);
+    bool *named = nullptr;
+    ISDSC_STATUS status = storeListPortals(&out->portals, &out->portalCount);
     if (status == ISDSC_SUCCESS && out->portalCount > 0) {
         out->records =
             static_cast<DiscoveryList *>(calloc(out->portalCount, sizeof(DiscoveryList)));
-        if (out->records == nullptr)
+        named = static_cast<bool *>(calloc(out->portalCount, sizeof(bool)));
+        if (out->records == nullptr || named == nullptr)
             status = ISDSC_ERROR_NOT_ENOUGH_MEMORY;
     }
+    sqlite3_stmt *statement = nullptr;
     if (status == ISDSC_SUCCESS && out->portalCount > 0)
         status = statementFor(STATEMENT_RECORDS_OF_TARGET, &statement);
     if (status == ISDSC_SUCCESS && out->portalCount > 0) {
         bindText(statement, 1, target);
-        status = collectTargetRecords(statement, target, out);
+        status = collectTargetRecords(statement, target, out, named);
     }
-    if (status != ISDSC_SUCCESS)
+    if (status == ISDSC_SUCCESS) {
+        size_t kept = 0;
+        for (size_t i = 0; i < out->portalCount; i++) {
+            if (named[i]) {
+                out->portals[kept] = out->portals[i];
+                out->records[kept] = out->records[i];
+                kept++;
+            }
+        }
+        if (kept < out->portalCount) {
+            memset(out->portals + kept, 0, (out->portalCount - kept) * sizeof(PortalRow));
+            memset(out->records + kept, 0, (out->portalCount - kept) * sizeof(DiscoveryList));
+        }
+        out->portalCount = kept;
+    }
+    free(named);
+    if (status != ISDSC_SUCCESS || out->portalCount == 0)
         freeTargetRows(out);
     return status;
 }

@@ -74,8 +74,11 @@ struct PortalRegistration {
 // The registration of the portal with address and socket, as it is now.
 ISDSC_STATUS storeFindRegistration(const char *address, USHORT socket, PortalRegistration *seen);
 // Every registered portal, in registration order, as a heap array the caller
-// frees with free(); *rows is null when there are none.
+// frees with free(); *rows is null when there are none.  The CHAP secrets are
+// not read (passwordLength 0): storeReadPortalSecret reads one.
 ISDSC_STATUS storeListPortals(PortalRow **rows, size_t *count);
+// Reads the CHAP secret of the portal with id into login (none: length 0).
+ISDSC_STATUS storeReadPortalSecret(long long id, LoginSettings *login);
 // What the store holds about one target, read at once: the portals whose
 // discovery found it, in registration order, and for each of them
 // (records[i] for portals[i]) what that discovery found for the target, in

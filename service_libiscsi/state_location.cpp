@@ -76,10 +76,16 @@ ISDSC_STATUS createStateDirectory(const char *path)
 
 ISDSC_STATUS openStateDirectory(const char *path, int *descriptor)
 {
-    ISDSC_STATUS status = createStateDirectory(path);
-    if (status != ISDSC_SUCCESS)
-        return status;
+    // A directory that is there is opened at once; otherwise it is made (or
+    // the reason why it cannot be is found) as for a first run.
+    ISDSC_STATUS status = ISDSC_SUCCESS;
     int opened = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (opened < 0) {
+        status = createStateDirectory(path);
+        if (status != ISDSC_SUCCESS)
+            return status;
+        opened = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
     if (opened < 0)
         return statusForStateDirectoryErrno(errno);
     // The checks look at what was opened, wherever the path led.

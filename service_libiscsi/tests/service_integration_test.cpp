@@ -21,6 +21,7 @@
 #include "service_libiscsi/service_status.h"
 #include "service_libiscsi/service_store.h"
 #include "service_libiscsi/service_testing.h"
+#include "service_libiscsi/stored_login.h"
 #include "service_libiscsi/tests/service_test_support.h"
 #include "service_libiscsi/tests/target_daemons.h"
 
@@ -771,34 +772,185 @@ TEST_F(ServiceOnTargets, DiscoversAndLogsInOverIpv6Loopback)
               0u);
 }
 
-// A store of the first schema (portals without a registration count) is
-// brought up to date when it is opened, and keeps what it held.
-TEST_F(ServiceOnTargets, AStoreOfTheFirstSchemaIsBroughtUpToDate)
+// A store of version 1 (portals without a registration count) or 2 (the
+// login settings in ten columns), as those services wrote it: settings,
+// one CHAP portal (id 7, registered five times in version 2), its discovery
+// of two targets and a persistent login with a user name and a secret.
+std::string oldStoreSql(int version)
 {
-    START_OR_SKIP(startThreeTargets(), tgt_);
-    ASSERT_EQ(addPortal(tgt_.port), 0u);
-    changeStore("ALTER TABLE portals DROP COLUMN generation; PRAGMA user_version = 1;");
+    const std::string loginColumns =
+        "version INTEGER NOT NULL, specified INTEGER NOT NULL, login_flags INTEGER NOT NULL,"
+        "auth_type INTEGER NOT NULL, header_digest INTEGER NOT NULL,"
+        "data_digest INTEGER NOT NULL, max_connections INTEGER NOT NULL,"
+        "time2wait INTEGER NOT NULL, time2retain INTEGER NOT NULL,"
+        "username BLOB NOT NULL, password BLOB NOT NULL";
+    const std::string chap =
+        "0, " +
+        std::to_string(ISCSI_LOGIN_OPTIONS_USERNAME | ISCSI_LOGIN_OPTIONS_PASSWORD |
+                       ISCSI_LOGIN_OPTIONS_AUTH_TYPE) +
+        ", 2, 1, 0, 0, 0, 20, 30";
+    bool counted = version >= 2;
+    return "DROP TABLE IF EXISTS discovered; DROP TABLE IF EXISTS portals;"
+           "DROP TABLE IF EXISTS persistent_logins; DROP TABLE IF EXISTS settings;"
+           "CREATE TABLE settings(name TEXT PRIMARY KEY, value TEXT NOT NULL);"
+           "CREATE TABLE portals(id INTEGER PRIMARY KEY, address TEXT NOT NULL,"
+           "socket INTEGER NOT NULL, instance TEXT NOT NULL, port_number INTEGER NOT NULL, " +
+           loginColumns + (counted ? ", generation INTEGER NOT NULL DEFAULT 1" : "") +
+           ", UNIQUE(address, socket));"
+           "CREATE TABLE discovered("
+           "portal_id INTEGER NOT NULL REFERENCES portals(id) ON DELETE CASCADE,"
+           "record INTEGER NOT NULL, target_ordinal INTEGER NOT NULL, target TEXT NOT NULL,"
+           "address TEXT NOT NULL, socket INTEGER NOT NULL, tag INTEGER NOT NULL,"
+           "PRIMARY KEY(portal_id, record));"
+           "CREATE INDEX discovered_by_target ON discovered(target);"
+           "CREATE TABLE persistent_logins(target TEXT NOT NULL, instance TEXT NOT NULL,"
+           "port_number INTEGER NOT NULL, address TEXT NOT NULL, socket INTEGER NOT NULL, " +
+           loginColumns +
+           ", PRIMARY KEY(target, instance, port_number, address, socket));"
+           "INSERT INTO settings VALUES('kept', 'as it was');"
+           "INSERT INTO portals VALUES(7, '127.0.0.1', 3260, '', 4294967295, " +
+           chap + ", x'', CAST('portal-secret' AS BLOB)" + (counted ? ", 5" : "") +
+           ");"
+           "INSERT INTO discovered VALUES(7, 0, 0, '" +
+           kTargetA + "', '127.0.0.1', 3260, 1), (7, 1, 1, '" + kTargetB +
+           "', '127.0.0.1', 3260, 1);"
+           "INSERT INTO persistent_logins VALUES('" +
+           kTargetA + "', 'Root\\SoftwareInitiator\\0000_0', 4294967295, '127.0.0.1', 3260, " +
+           chap +
+           ", CAST('user-x' AS BLOB), CAST('login-secret' AS BLOB));"
+           "PRAGMA user_version = " +
+           std::to_string(version) + ";";
+}
 
-    ISDSC_STATUS status;
-    EXPECT_EQ(targetList(false, &status),
-              (std::vector<std::string>{kTargetA, kTargetB, kChapTarget}));
-    EXPECT_EQ(status, 0u) << statusText(status);
-    EXPECT_EQ(addPortal(tgt_.port), 0u);
-    storeClose();
+// One value of the store, read by hand: the text of the first column of the
+// first row of sql ("<none>" without a row, "<error>" when it fails).
+std::string storeValue(const std::string &path, const std::string &sql)
+{
     sqlite3 *database = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(storePath().c_str(), &database, SQLITE_OPEN_READONLY, nullptr),
-              SQLITE_OK);
-    sqlite3_stmt *query = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(database,
-                                 "SELECT (SELECT user_version FROM pragma_user_version), "
-                                 "generation FROM portals",
-                                 -1, &query, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
-    EXPECT_EQ(sqlite3_column_int(query, 0), 2);
-    EXPECT_EQ(sqlite3_column_int(query, 1), 2) << "the second registration is counted";
-    sqlite3_finalize(query);
+    std::string value = "<error>";
+    if (sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt *query = nullptr;
+        if (sqlite3_prepare_v2(database, sql.c_str(), -1, &query, nullptr) == SQLITE_OK) {
+            int result = sqlite3_step(query);
+            if (result == SQLITE_ROW && sqlite3_column_text(query, 0) != nullptr)
+                value = reinterpret_cast<const char *>(sqlite3_column_text(query, 0));
+            else if (result == SQLITE_DONE)
+                value = "<none>";
+        }
+        sqlite3_finalize(query);
+    }
     sqlite3_close(database);
+    return value;
+}
+
+// A store of versions 1 and 2 is brought up to date when it is opened and
+// keeps what it held: the settings, every id, the registration count, the
+// discovered targets, the login settings and both secrets.
+TEST_F(ServiceOnTargets, AStoreOfAnEarlierVersionIsBroughtUpToDateWithAllItHeld)
+{
+    for (int version : {1, 2}) {
+        SCOPED_TRACE(version);
+        ASSERT_EQ(storeBegin(false), 0u);  // the state directory and the store
+        storeRollback();
+        changeStore(oldStoreSql(version));
+
+        ISDSC_STATUS status;
+        EXPECT_EQ(targetList(false, &status), (std::vector<std::string>{kTargetA, kTargetB}));
+        EXPECT_EQ(status, 0u) << statusText(status);
+        std::vector<unsigned char> data;
+        ASSERT_EQ(queryInformation(kTargetA, nullptr, LoginOptions, &data), 0u);
+        ISCSI_LOGIN_OPTIONS options;
+        ASSERT_GE(data.size(), sizeof options);
+        memcpy(&options, data.data(), sizeof options);
+        EXPECT_EQ(options.InformationSpecified, ISCSI_LOGIN_OPTIONS_USERNAME |
+                                                    ISCSI_LOGIN_OPTIONS_PASSWORD |
+                                                    ISCSI_LOGIN_OPTIONS_AUTH_TYPE);
+        EXPECT_EQ(options.LoginFlags, 2u);
+        EXPECT_EQ(static_cast<int>(options.AuthType), ISCSI_CHAP_AUTH_TYPE);
+        EXPECT_EQ(options.DefaultTime2Wait, 20u);
+        EXPECT_EQ(options.DefaultTime2Retain, 30u);
+        EXPECT_EQ(options.PasswordLength, 0u);
+
+        // One more registration of the portal keeps its id and counts.
+        PortalRow again;
+        memset(&again, 0, sizeof again);
+        snprintf(again.address, sizeof again.address, "127.0.0.1");
+        again.socket = 3260;
+        long long id = 0;
+        ASSERT_EQ(storeBegin(true), 0u);
+        ASSERT_EQ(storeSavePortal(again, &id), 0u);
+        size_t logins = 0;
+        EXPECT_EQ(storeCountPersistentLogins(kTargetA, &logins), 0u);
+        ASSERT_EQ(storeCommit(), 0u);
+        EXPECT_EQ(id, 7);
+        EXPECT_EQ(logins, 1u);
+        storeClose();
+
+        const std::string path = storePath();
+        EXPECT_EQ(storeValue(path, "PRAGMA user_version"), "3");
+        EXPECT_EQ(storeValue(path, "SELECT value FROM settings WHERE name = 'kept'"), "as it was");
+        EXPECT_EQ(storeValue(path, "SELECT generation FROM portals WHERE id = 7"),
+                  version == 1 ? "2" : "6");
+        EXPECT_EQ(storeValue(path, "SELECT count(*) FROM discovered WHERE portal_id = 7"), "2");
+        EXPECT_EQ(storeValue(path, "SELECT CAST(secret AS TEXT) FROM persistent_logins"),
+                  "login-secret");
+        sqlite3 *database = nullptr;
+        ASSERT_EQ(sqlite3_open_v2(path.c_str(), &database, SQLITE_OPEN_READONLY, nullptr),
+                  SQLITE_OK);
+        sqlite3_stmt *query = nullptr;
+        ASSERT_EQ(sqlite3_prepare_v2(database, "SELECT login FROM persistent_logins", -1, &query,
+                                     nullptr),
+                  SQLITE_OK);
+        ASSERT_EQ(sqlite3_step(query), SQLITE_ROW);
+        LoginSettings stored;
+        memset(&stored, 0, sizeof stored);
+        EXPECT_TRUE(decodeStoredLogin(sqlite3_column_blob(query, 0),
+                                      static_cast<size_t>(sqlite3_column_bytes(query, 0)),
+                                      &stored));
+        EXPECT_EQ(
+            std::string(reinterpret_cast<const char *>(stored.username), stored.usernameLength),
+            "user-x");
+        EXPECT_EQ(stored.authType, 1u);
+        EXPECT_EQ(stored.defaultTime2Retain, 30u);
+        sqlite3_finalize(query);
+        sqlite3_close(database);
+    }
+}
+
+// Countdown over the upgrade: a store failure at any step of it leaves the
+// store of version 2 whole (a failure after the upgrade has committed, its
+// store of version 3), and the next opening upgrades it.
+TEST_F(ServiceOnTargets, AStoreFailureDuringTheUpgradeLeavesTheOldStore)
+{
+    ASSERT_EQ(storeBegin(false), 0u);
+    storeRollback();
+    ISDSC_STATUS status = 1;
+    int failuresBefore = 0;
+    for (int countdown = 0; countdown < 40 && status != 0; countdown++) {
+        SCOPED_TRACE(countdown);
+        changeStore(oldStoreSql(2));
+        storeFailAfter(countdown);
+        status = storeBegin(false);
+        storeFailAfter(-1);
+        storeRollback();
+        storeClose();
+        if (status == 0)
+            break;
+        EXPECT_EQ(status, SERVICE_STORE_FAILED);
+        const std::string version = storeValue(storePath(), "PRAGMA user_version");
+        const std::string secretColumn = version == "2" ? "password" : "secret";
+        failuresBefore += version == "2";
+        EXPECT_TRUE(version == "2" || version == "3") << version;
+        EXPECT_EQ(storeValue(storePath(), "SELECT CAST(" + secretColumn +
+                                              " AS TEXT) || generation FROM portals WHERE id = 7"),
+                  "portal-secret5");
+        EXPECT_EQ(storeValue(storePath(), "SELECT count(*) FROM persistent_logins"), "1");
+    }
+    EXPECT_EQ(status, 0u);
+    EXPECT_GT(failuresBefore, 5);
+    EXPECT_EQ(storeValue(storePath(), "PRAGMA user_version"), "3");
+    EXPECT_EQ(storeValue(storePath(), "SELECT CAST(secret AS TEXT) || generation FROM portals"),
+              "portal-secret5");
 }
 
 // Portals that answered once and went silent (they accept connections and

@@ -293,33 +293,49 @@ TEST(StateLocation, OtherUsersKeepTheStoreInTheirStateDirectory)
 
 #ifdef TOOLS_STATIC_DEPENDENCIES
 // libiscsi's lookups: every call gets a list of its own, the same address
-// again from the kept answer; other calls pass straight through.
+// again from the kept answer; a numeric address of either family is answered
+// as itself, a name is still looked up; other calls pass straight through.
 TEST(LibiscsiLookups, AnswersAreKeptAndEveryCallerGetsItsOwnCopy)
 {
-    struct addrinfo *first = nullptr;
-    struct addrinfo *second = nullptr;
-    ASSERT_EQ(tools_iscsi_getaddrinfo("127.0.0.1", nullptr, nullptr, &first), 0);
-    ASSERT_EQ(tools_iscsi_getaddrinfo("127.0.0.1", nullptr, nullptr, &second), 0);
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_NE(first, second);
-    size_t count = 0;
-    for (const struct addrinfo *a = first, *b = second; a != nullptr || b != nullptr;
-         a = a->ai_next, b = b->ai_next, count++) {
-        ASSERT_TRUE(a != nullptr && b != nullptr) << "the lists differ in length";
-        EXPECT_NE(a->ai_addr, b->ai_addr);
-        EXPECT_EQ(a->ai_family, AF_INET);
-        ASSERT_EQ(a->ai_addrlen, b->ai_addrlen);
-        EXPECT_EQ(memcmp(a->ai_addr, b->ai_addr, a->ai_addrlen), 0);
-        char host[NI_MAXHOST];
-        ASSERT_EQ(
-            getnameinfo(a->ai_addr, a->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST),
-            0);
-        EXPECT_STREQ(host, "127.0.0.1");
+    struct Case {
+        const char *node;
+        int family;
+        const char *address;
+    };
+    const Case cases[] = {{"127.0.0.1", AF_INET, "127.0.0.1"},
+                          {"::1", AF_INET6, "::1"},
+                          {"localhost", 0, nullptr}};  // from /etc/hosts, either family
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.node);
+        struct addrinfo *first = nullptr;
+        struct addrinfo *second = nullptr;
+        ASSERT_EQ(tools_iscsi_getaddrinfo(c.node, nullptr, nullptr, &first), 0);
+        ASSERT_EQ(tools_iscsi_getaddrinfo(c.node, nullptr, nullptr, &second), 0);
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(second, nullptr);
+        EXPECT_NE(first, second);
+        size_t count = 0;
+        for (const struct addrinfo *a = first, *b = second; a != nullptr || b != nullptr;
+             a = a->ai_next, b = b->ai_next, count++) {
+            ASSERT_TRUE(a != nullptr && b != nullptr) << "the lists differ in length";
+            EXPECT_NE(a->ai_addr, b->ai_addr);
+            ASSERT_EQ(a->ai_addrlen, b->ai_addrlen);
+            EXPECT_EQ(memcmp(a->ai_addr, b->ai_addr, a->ai_addrlen), 0);
+            if (c.address == nullptr)
+                continue;
+            EXPECT_EQ(a->ai_family, c.family);
+            char host[NI_MAXHOST];
+            ASSERT_EQ(getnameinfo(a->ai_addr, a->ai_addrlen, host, sizeof host, nullptr, 0,
+                                  NI_NUMERICHOST),
+                      0);
+            EXPECT_STREQ(host, c.address);
+        }
+        EXPECT_GT(count, 0u);
+        // libiscsi connects to the first entry over TCP.
+        EXPECT_TRUE(first->ai_socktype == SOCK_STREAM || first->ai_socktype == 0);
+        tools_iscsi_freeaddrinfo(first);
+        tools_iscsi_freeaddrinfo(second);
     }
-    EXPECT_GT(count, 0u);
-    tools_iscsi_freeaddrinfo(first);
-    tools_iscsi_freeaddrinfo(second);
 
     struct addrinfo hints;
     memset(&hints, 0, sizeof hints);
