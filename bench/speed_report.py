@@ -2,11 +2,11 @@
 """Prints one group of bench/run.sh: the median and min-max time of each
 command, its peak memory, and the ratios asked for, each against its aim.
 
-  speed_report.py TITLE TIMES PEAKS SUMMARY LABEL... [--ratio SPEC]...
+  speed_report.py TITLE TIMES PEAKS SUMMARY LABEL... [--ratio RATIO]...
 
 TIMES holds the launcher's lines "COMMAND ROUND NANOSECONDS", COMMAND being
 the index of a LABEL; PEAKS one line "INDEX KIB" a memory run (GNU time's
-%M); SUMMARY is a file the aims' verdicts are appended to.  A SPEC reads
+%M); SUMMARY is a file the aims' verdicts are appended to.  A RATIO reads
 "KIND:A:B[:LIMIT]": KIND "time" divides the median of A by that of B,
 "memory" the peak of A by that of B; with a LIMIT the line says whether the
 ratio is at most the limit.
@@ -35,11 +35,11 @@ def read_peaks(path, count):
 
 def main(argv):
     title, times_path, peaks_path, summary_path = argv[1:5]
-    labels, specs = [], []
+    labels, ratios = [], []
     rest = iter(argv[5:])
     for word in rest:
         if word == "--ratio":
-            specs.append(next(rest))
+            ratios.append(next(rest))
         else:
             labels.append(word)
     times = read_times(times_path, len(labels))
@@ -54,8 +54,8 @@ def main(argv):
         print("  %-*s  %10.2f  %17s  %9.2f  %5d"
               % (width, label, median, spread, peak / 1024, len(samples)))
     with open(summary_path, "a") as summary:
-        for spec in specs:
-            parts = spec.split(":")
+        for wanted in ratios:
+            parts = wanted.split(":")
             kind, first, second = parts[0], labels.index(parts[1]), labels.index(parts[2])
             values = medians if kind == "time" else peaks
             ratio = values[first] / values[second]

@@ -165,6 +165,26 @@ ISDSC_STATUS checkInstance(const WCHAR16 *instance, char *stored, size_t room)
     return ISDSC_SUCCESS;
 }
 
+// The key of a persistent login from the arguments of the operations that
+// name one: target, portal, instance and initiator port.  *endpoint gets
+// the portal as the network steps need it.
+ISDSC_STATUS readLoginKey(const WCHAR16 *targetName, const ISCSI_TARGET_PORTALW *portal,
+                          const WCHAR16 *instance, ULONG portNumber, PersistentLogin *key,
+                          PortalEndpoint *endpoint)
+{
+    ISDSC_STATUS status = readTargetNameArgument(targetName, key->target, sizeof key->target);
+    if (status == ISDSC_SUCCESS)
+        status = readPortalArgument(portal, endpoint);
+    if (status == ISDSC_SUCCESS)
+        status = checkInstance(instance, key->instance, sizeof key->instance);
+    if (status != ISDSC_SUCCESS)
+        return status;
+    memcpy(key->address, endpoint->address, sizeof key->address);
+    key->socket = endpoint->port;
+    key->portNumber = portNumber;
+    return ISDSC_SUCCESS;
+}
+
 // Collects target names as a wide multi-string.
 struct NameCollector {
     Answer text;
@@ -580,11 +600,8 @@ ISDSC_STATUS loginTarget(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
     PersistentLogin login;
     memset(&login, 0, sizeof login);
     PortalEndpoint endpoint;
-    ISDSC_STATUS status = readTargetNameArgument(TargetName, login.target, sizeof login.target);
-    if (status == ISDSC_SUCCESS)
-        status = readPortalArgument(TargetPortal, &endpoint);
-    if (status == ISDSC_SUCCESS)
-        status = checkInstance(InitiatorInstance, login.instance, sizeof login.instance);
+    ISDSC_STATUS status = readLoginKey(TargetName, TargetPortal, InitiatorInstance,
+                                       InitiatorPortNumber, &login, &endpoint);
     if (status == ISDSC_SUCCESS)
         status = settingsFromOptions(LoginOptions, &login.login);
     if (status == ISDSC_SUCCESS && (SecurityFlags != 0 || Mappings != nullptr || KeySize != 0))
@@ -594,9 +611,6 @@ ISDSC_STATUS loginTarget(WCHAR16 *TargetName, BOOLEAN IsInformationalSession,
     if (status == ISDSC_SUCCESS)
         status = findCredentials(login.login, &nodeName, &chap);
     if (status == ISDSC_SUCCESS && IsPersistent) {
-        memcpy(login.address, endpoint.address, sizeof login.address);
-        login.socket = endpoint.port;
-        login.portNumber = InitiatorPortNumber;
         status = storeBegin(true);
         if (status == ISDSC_SUCCESS)
             status = storeSavePersistentLogin(login);
@@ -634,16 +648,10 @@ ISDSC_STATUS removePersistentTarget(WCHAR16 *InitiatorInstance, ULONG InitiatorP
     PersistentLogin key;
     memset(&key, 0, sizeof key);
     PortalEndpoint endpoint;
-    ISDSC_STATUS status = readTargetNameArgument(TargetName, key.target, sizeof key.target);
-    if (status == ISDSC_SUCCESS)
-        status = readPortalArgument(Portal, &endpoint);
-    if (status == ISDSC_SUCCESS)
-        status = checkInstance(InitiatorInstance, key.instance, sizeof key.instance);
+    ISDSC_STATUS status =
+        readLoginKey(TargetName, Portal, InitiatorInstance, InitiatorPortNumber, &key, &endpoint);
     if (status != ISDSC_SUCCESS)
         return status;
-    memcpy(key.address, endpoint.address, sizeof key.address);
-    key.socket = endpoint.port;
-    key.portNumber = InitiatorPortNumber;
     bool found = false;
     status = storeBegin(true);
     if (status == ISDSC_SUCCESS)

@@ -724,6 +724,16 @@ ISDSC_STATUS collectTargetRecords(sqlite3_stmt *statement, const char *target, T
     return result == SQLITE_DONE ? ISDSC_SUCCESS : fail(result);
 }
 
+// Binds the five key columns of a persistent login, from index 1 on.
+void bindLoginKey(sqlite3_stmt *statement, const PersistentLogin &key)
+{
+    bindText(statement, 1, key.target);
+    bindText(statement, 2, key.instance);
+    sqlite3_bind_int64(statement, 3, key.portNumber);
+    bindText(statement, 4, key.address);
+    sqlite3_bind_int(statement, 5, key.socket);
+}
+
 }  // namespace
 
 ISDSC_STATUS storeBegin(bool write)
@@ -986,11 +996,7 @@ ISDSC_STATUS storeSavePersistentLogin(const PersistentLogin &login)
     ISDSC_STATUS status = statementFor(STATEMENT_SAVE_PERSISTENT_LOGIN, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
-    bindText(statement, 1, login.target);
-    bindText(statement, 2, login.instance);
-    sqlite3_bind_int64(statement, 3, login.portNumber);
-    bindText(statement, 4, login.address);
-    sqlite3_bind_int(statement, 5, login.socket);
+    bindLoginKey(statement, login);
     bindLogin(statement, 6, login.login);
     return runToEnd(statement);
 }
@@ -1001,11 +1007,7 @@ ISDSC_STATUS storeRemovePersistentLogin(const PersistentLogin &key, bool *found)
     ISDSC_STATUS status = statementFor(STATEMENT_REMOVE_PERSISTENT_LOGIN, &statement);
     if (status != ISDSC_SUCCESS)
         return status;
-    bindText(statement, 1, key.target);
-    bindText(statement, 2, key.instance);
-    sqlite3_bind_int64(statement, 3, key.portNumber);
-    bindText(statement, 4, key.address);
-    sqlite3_bind_int(statement, 5, key.socket);
+    bindLoginKey(statement, key);
     status = runToEnd(statement);
     *found = status == ISDSC_SUCCESS && sqlite3_changes(gDatabase) > 0;
     return status;
