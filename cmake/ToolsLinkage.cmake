@@ -15,11 +15,19 @@
 #     library is loaded only if a statement ever calls a math function
 #     (service_libiscsi/sqlite_math_on_demand.cpp), and without the
 #     extensions that it sets up on every connection and the store never
-#     uses (full-text search, R-trees, two introspection tables:
-#     service_libiscsi/sqlite_extensions_absent.cpp);
+#     uses (full-text search, R-trees, two introspection tables, JSON) and
+#     without its JSON and date functions
+#     (service_libiscsi/sqlite_extensions_absent.cpp);
 #   - libstdc++ and libgcc linked statically into targetlogin, ovelin and
 #     tessmark (not into the tests, nor into sanitizer builds, whose runtime
-#     replaces the C++ allocation functions).
+#     replaces the C++ allocation functions).  The tools call nothing of
+#     them today (no exceptions, no thread-safe local statics), so nothing
+#     of them is linked; the option keeps it so if that changes.
+#   - the sections nothing refers to left out, and the relocations that an
+#     executable applies to itself at every start packed (a few hundred
+#     bytes instead of 48 KB read and applied one by one; they need the C
+#     library 2.36 or later, which the executables then name as a version
+#     they need, and the package as its dependency).
 # Off, the tools link the shared libiscsi, SQLite and C++ runtime.  Windows
 # builds have their own settings (the executables carry the C++ runtime).
 if(WIN32)
@@ -37,10 +45,12 @@ endif()
 set(TOOLS_SQLITE_MATH_UNARY acos acosh asin asinh atan atanh ceil cos cosh exp floor log log10
     log2 sin sinh sqrt tan tanh trunc)
 set(TOOLS_SQLITE_MATH_BINARY atan2 fmod pow)
-# SQLite's set-up routines of the extensions the store does without; each is
-# renamed to tools_sqlite_without_NAME, which registers nothing.
+# SQLite's set-up routines of the extensions and built-in functions the store
+# does without; each is renamed to tools_sqlite_without_NAME, which registers
+# nothing.
 set(TOOLS_SQLITE_WITHOUT sqlite3Fts3Init sqlite3Fts5Init sqlite3RtreeInit sqlite3DbstatRegister
-    sqlite3StmtVtabInit)
+    sqlite3StmtVtabInit sqlite3JsonTableFunctions sqlite3RegisterJsonFunctions
+    sqlite3RegisterDateTimeFunctions)
 
 # Defines the imported static library NAME: a copy of archive (made in the
 # build folder) whose symbols are renamed by renames, objcopy's lines "OLD
@@ -115,7 +125,8 @@ function(tools_link_runtime target)
   if(NOT TOOLS_STATIC_DEPENDENCIES OR TOOLS_SANITIZE)
     return()
   endif()
-  target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed)
+  target_link_options(${target} PRIVATE -static-libstdc++ -static-libgcc -Wl,--as-needed
+                      LINKER:--gc-sections LINKER:-z,pack-relative-relocs)
 endfunction()
 
 # tessmark calls nothing of the C library that loads code or data at run

@@ -25,6 +25,10 @@ namespace {
 // never hold the caller longer than this.
 const int kLogoutLimitMs = 2000;
 
+// The sessions logged out together at exit (closeAllSessions).  Each batch
+// costs one round trip more; a larger one holds more memory at the peak.
+#define LOGOUT_BATCH 16
+
 // While a host name is being looked up, the poll loop looks at the lookup
 // this often.
 const int kLookupPollMs = 10;
@@ -710,21 +714,27 @@ void closeAllSessions()
             free(gSessions[i].state);
         }
     }
-    // All logged out at once, under one bound.
-    Exchange *logouts = static_cast<Exchange *>(calloc(count + 1, sizeof(Exchange)));
-    if (logouts != nullptr) {
-        for (size_t i = 0; i < count; i++) {
-            logouts[i].context = gSessions[i].context;
-            logouts[i].state = gSessions[i].state;
-            logouts[i].lastDeadline = LLONG_MAX;
+    // Logged out LOGOUT_BATCH at a time, all under the bound of one logout;
+    // each batch's sessions are freed before the next starts, so that the
+    // logouts' own memory (the exchanges, libiscsi's PDUs) reuses theirs and
+    // the process's peak does not grow with the number of sessions at exit.
+    // A session whose batch gets no time left is closed without a logout.
+    Exchange logouts[LOGOUT_BATCH];
+    long long lastDeadline = monotonicMs() + logoutLimitMs();
+    for (size_t first = 0; first < count; first += LOGOUT_BATCH) {
+        size_t batch = count - first < LOGOUT_BATCH ? count - first : LOGOUT_BATCH;
+        memset(logouts, 0, sizeof logouts);
+        for (size_t i = 0; i < batch; i++) {
+            logouts[i].context = gSessions[first + i].context;
+            logouts[i].state = gSessions[first + i].state;
+            logouts[i].lastDeadline = lastDeadline;
             startLogout(&logouts[i]);
         }
-        runExchanges(logouts, count);
-        free(logouts);
-    }
-    for (size_t i = 0; i < count; i++) {
-        iscsi_destroy_context(gSessions[i].context);
-        free(gSessions[i].state);
+        runExchanges(logouts, batch);
+        for (size_t i = 0; i < batch; i++) {
+            iscsi_destroy_context(gSessions[first + i].context);
+            free(gSessions[first + i].state);
+        }
     }
     free(gSessions);
     gSessions = nullptr;

@@ -13,11 +13,21 @@ namespace {
 typedef double (*UnaryFunction)(double);
 typedef double (*BinaryFunction)(double, double);
 
+// The math library, once loaded (SQLite calls its functions from the thread
+// that steps the statement; the store has one).  Not a function-local
+// static: its thread-safe guard alone would link the C++ runtime's exception
+// support into every tool.
+void *gLibrary = nullptr;
+bool gLibraryTried = false;
+
 // The math library's function `name`; null when it cannot be had.
 void *mathFunction(const char *name)
 {
-    static void *library = dlopen("libm.so.6", RTLD_NOW | RTLD_LOCAL);
-    return library != nullptr ? dlsym(library, name) : nullptr;
+    if (!gLibraryTried) {
+        gLibrary = dlopen("libm.so.6", RTLD_NOW | RTLD_LOCAL);
+        gLibraryTried = true;
+    }
+    return gLibrary != nullptr ? dlsym(gLibrary, name) : nullptr;
 }
 
 double callUnary(const char *name, double x)

@@ -77,9 +77,15 @@ InitiatorNameRead readInitiatorNameFile(const char *path, char *out, size_t room
         close(fd);
         return INITIATOR_NAME_UNREADABLE;
     }
-    char *text = static_cast<char *>(malloc(INITIATOR_NAME_FILE_LIMIT));
+    // Room for the file as it is and for some growth since fstat, within the
+    // limit: the file holds a line or two, and a buffer of the whole limit
+    // would grow the heap and give it back at every start.
+    size_t limit = INITIATOR_NAME_FILE_LIMIT;
+    if (info.st_size >= 0 && static_cast<unsigned long long>(info.st_size) < limit - 4096)
+        limit = static_cast<size_t>(info.st_size) + 4096;
+    char *text = static_cast<char *>(malloc(limit));
     size_t length = 0;
-    bool failed = text == nullptr || !readUpTo(fd, text, INITIATOR_NAME_FILE_LIMIT, &length);
+    bool failed = text == nullptr || !readUpTo(fd, text, limit, &length);
     close(fd);
     InitiatorNameRead result =
         failed ? INITIATOR_NAME_UNREADABLE : parseInitiatorNameText(text, length, out, room);

@@ -228,6 +228,25 @@ TEST(InitiatorNameFile, TheHostsNameAsTheServicesReadIt)
             EXPECT_EQ(isValidIscsiName(name), c.valid);
         }
     }
+    // The buffer follows the file's size: a name after long comments is read
+    // up to the limit, and one past the limit is not.
+    const struct {
+        size_t commentBytes;
+        InitiatorNameRead read;
+    } sized[] = {{20000, INITIATOR_NAME_READ}, {INITIATOR_NAME_FILE_LIMIT, INITIATOR_NAME_ABSENT}};
+    for (const auto &c : sized) {
+        SCOPED_TRACE(c.commentBytes);
+        std::string text = "#" + std::string(c.commentBytes - 2, 'x') + "\n" +
+                           "InitiatorName=iqn.2001-04.com.example:far\n";
+        FILE *file = fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fputs(text.c_str(), file);
+        fclose(file);
+        char name[ISCSI_NAME_BYTES] = "untouched";
+        EXPECT_EQ(readInitiatorNameFile(path.c_str(), name, sizeof name), c.read);
+        if (c.read == INITIATOR_NAME_READ)
+            EXPECT_STREQ(name, "iqn.2001-04.com.example:far");
+    }
     char name[ISCSI_NAME_BYTES];
     EXPECT_EQ(readInitiatorNameFile((path + ".missing").c_str(), name, sizeof name),
               INITIATOR_NAME_NO_FILE);
