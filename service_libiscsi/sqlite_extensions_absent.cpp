@@ -18,7 +18,9 @@
 
 // Process-wide registrations of built-in functions.
 #define WITHOUT_FUNCTIONS(name)                                                                    \
-    extern "C" void tools_sqlite_without_##name() {}
+    extern "C" void tools_sqlite_without_##name()                                                  \
+    {                                                                                              \
+    }
 
 // The list of cmake/ToolsLinkage.cmake (TOOLS_SQLITE_WITHOUT).
 WITHOUT_EXTENSION(sqlite3Fts3Init)
