@@ -37,6 +37,13 @@
 #                     Release without tests)
 #     --old DIR       also measure the tools of an older build folder in the
 #                     same rounds, with its own figures and ratios
+#     --record-layout FILE
+#                     record the profile that lays out targetlogin's code
+#                     (cmake/ToolsLinkage.cmake) instead of measuring: the
+#                     build's targetlogin as linked, instrumented by
+#                     llvm-bolt, runs --runs times at each count of targets
+#                     (store filled first), and the merged profile is
+#                     written to FILE (targetlogin/code_layout.fdata)
 #     --build-old REV [DIR]
 #                     only build commit REV for --old: its files (git
 #                     archive) in DIR/src (default /tmp/iscsi-tools-old-REV),
@@ -69,6 +76,7 @@ counts="1 2 8 30 60"
 mem_runs=3
 build=""
 old=""
+record_layout=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="${2:?}"; shift 2 ;;
@@ -77,6 +85,7 @@ while [ $# -gt 0 ]; do
     --mem-runs) mem_runs="${2:?}"; shift 2 ;;
     --build) build="$(cd "${2:?}" && pwd)"; shift 2 ;;
     --old) old="$(cd "${2:?}" && pwd)"; shift 2 ;;
+    --record-layout) record_layout="${2:?}"; shift 2 ;;
     --build-old)
       rev="${2:?}"
       short="$(git -C "$root" rev-parse --short "$rev^{commit}")"
@@ -236,6 +245,32 @@ check_reaches() {  # check_reaches TARGETS STATE_DIR TARGETLOGIN
     exit 1
   fi
 }
+
+if [ -n "$record_layout" ]; then
+  bolt="$(sed -n 's/^TOOLS_LLVM_BOLT:FILEPATH=//p' "$build/CMakeCache.txt")"
+  linked="$build/targetlogin/targetlogin.linked"
+  [ -x "$bolt" ] && [ -f "$linked" ] ||
+    { echo "bench: --record-layout needs a build with TOOLS_CODE_LAYOUT (bolt-15)" >&2; exit 1; }
+  "$bolt" "$linked" -instrument -o "$work/targetlogin" -instrumentation-file="$work/profile" \
+      -instrumentation-file-append-pid > "$work/instrument.log" 2>&1 ||
+    { cat "$work/instrument.log" >&2; exit 1; }
+  added=0
+  for n in $counts; do
+    [ "$n" -ge 1 ] || continue
+    add_targets $((added + 1)) "$n"
+    added=$n
+    check_reaches "$n" "$work/state-$n" "$work/targetlogin"
+    for _ in $(seq "$runs"); do
+      taskset -c "$cpu" env "ISCSI_TOOLS_STATE_DIR=$work/state-$n" "$work/targetlogin" \
+          127.0.0.1 -p "$port" > /dev/null
+    done
+  done
+  # Sorted, so that a profile recorded again differs only where the runs do.
+  "$(dirname "$bolt")/merge-fdata" "$work"/profile.*.fdata 2> "$work/merge.log" | LC_ALL=C sort > "$record_layout" ||
+    { cat "$work/merge.log" >&2; exit 1; }
+  echo "bench: layout profile of $(ls "$work"/profile.*.fdata | wc -l) runs written to $record_layout"
+  exit 0
+fi
 
 echo "bench: tgtd on 127.0.0.1:$port, tgtd and commands on processor $cpu of $(nproc);" \
      "$runs rounds after a warm-up, peak memory of $mem_runs runs; load average $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -143,3 +143,53 @@ function(tools_link_standalone target)
   target_link_options(${target} PRIVATE -static-pie LINKER:--gc-sections
                       LINKER:-z,pack-relative-relocs)
 endfunction()
+
+# Code layout.  A run of targetlogin executes about a quarter of its code
+# (240 of 820 KB), and that quarter is spread over all of it: SQLite and
+# libiscsi come as archives of whole objects, each a single section of hot
+# and cold functions.  The kernel maps 64 KiB of the executable around each
+# page fault, so the whole text ended up resident and every run paid a fault
+# for each 64 KiB.  With TOOLS_CODE_LAYOUT, targetlogin is linked with its
+# relocations kept and then rewritten by llvm-bolt (LLVM's post-link
+# optimizer, Debian's bolt-15) after the profile targetlogin/code_layout.fdata
+# (recorded by bash bench/run.sh --record-layout): the executed functions,
+# and their executed blocks, come first and together; the rest follows.  The
+# instructions and data stay what they were; the rewritten executable has no
+# debug information (-DTOOLS_CODE_LAYOUT=OFF for a debugging build).  The
+# linker's output stays beside it as NAME.linked, and NAME.layout.log says
+# how much of the profile still matches the code.
+if(TOOLS_STATIC_DEPENDENCIES AND NOT TOOLS_SANITIZE)
+  find_program(TOOLS_LLVM_BOLT NAMES llvm-bolt PATHS /usr/lib/llvm-15/bin NO_DEFAULT_PATH)
+  find_program(TOOLS_LLVM_BOLT NAMES llvm-bolt-15 llvm-bolt)
+  set(layout_default OFF)
+  if(TOOLS_LLVM_BOLT)
+    set(layout_default ON)
+  endif()
+  option(TOOLS_CODE_LAYOUT "Lay out targetlogin's code after its recorded profile (llvm-bolt)"
+         ${layout_default})
+  if(TOOLS_CODE_LAYOUT AND NOT TOOLS_LLVM_BOLT)
+    message(FATAL_ERROR "TOOLS_CODE_LAYOUT needs llvm-bolt (Debian's bolt-15)")
+  endif()
+  if(NOT TOOLS_CODE_LAYOUT)
+    message(STATUS "targetlogin keeps the linker's code layout (no llvm-bolt: install bolt-15)")
+  endif()
+else()
+  set(TOOLS_CODE_LAYOUT OFF)
+endif()
+
+# Lays out target's code after profile (see above).
+function(tools_lay_out_code target profile)
+  if(NOT TOOLS_CODE_LAYOUT)
+    return()
+  endif()
+  target_link_options(${target} PRIVATE LINKER:--emit-relocs)
+  if(EXISTS ${profile})  # relinked when the profile changes
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${profile})
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E rename $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.linked
+    COMMAND sh ${PROJECT_SOURCE_DIR}/cmake/lay_out_code.sh ${TOOLS_LLVM_BOLT}
+            $<TARGET_FILE:${target}>.linked $<TARGET_FILE:${target}> ${profile}
+    COMMENT "Laying out the code of ${target} after its profile"
+    VERBATIM)
+endfunction()
