@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/iscsi_service.h"
+#include "service_openiscsi/tests/recorded_files.h"
 #include "service_support/discovery_records.h"
 #include "service_support/initiator_name_file.h"
 #include "service_support/iscsi_names.h"
@@ -20,22 +21,6 @@
 #include "service_support/text_conversion.h"
 
 namespace {
-
-const std::string kRecorded = RECORDED_DIR;
-
-std::string fixture(const std::string &name)
-{
-    std::string text;
-    FILE *file = fopen((kRecorded + "/" + name).c_str(), "rb");
-    if (file == nullptr)
-        return text;
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    fclose(file);
-    return text;
-}
 
 std::string narrow(const WCHAR16 *text)
 {
@@ -257,7 +242,7 @@ TEST(InitiatorNameFile, TheHostsNameAsTheServicesReadIt)
 TEST(InitiatorName, TheFileAsThePackageWritesIt)
 {
     char name[ISCSI_NAME_BYTES];
-    std::string text = fixture("host/initiatorname.iscsi");
+    std::string text = recorded("host/initiatorname.iscsi");
     ASSERT_EQ(INITIATOR_NAME_READ,
               parseInitiatorNameText(text.data(), text.size(), name, sizeof name));
     EXPECT_EQ(0, strncmp(name, "iqn.", 4)) << name;
